@@ -1,0 +1,26 @@
+# Sourced by run.sh and test.sh: the Debian 12 packages Perchwell needs, installed only when missing.
+
+PERCHWELL_BUILD_PACKAGES=(
+  cmake ninja-build g++ pkg-config
+  libpcre2-dev libsimdjson-dev nlohmann-json3-dev libsqlite3-dev
+  qt6-base-dev
+)
+
+PERCHWELL_TEST_PACKAGES=(
+  clang clang-format libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth binutils sqlite3
+)
+
+perchwell_install_missing() {
+  local missing=() pkg
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}

@@ -1,0 +1,140 @@
+#include "common/utf8.h"
+
+#include <clocale>
+#include <cwctype>
+#include <locale.h>
+#include <simdjson.h>
+
+namespace perchwell::utf8 {
+namespace {
+
+// Decodes one code point; returns its length, or 0 for an invalid sequence.
+size_t decode(std::string_view s, size_t i, char32_t& cp) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    size_t len = b0 < 0x80 ? 1 : (b0 >> 5) == 0x6 ? 2 : (b0 >> 4) == 0xE ? 3 : (b0 >> 3) == 0x1E ? 4 : 0;
+    if (len == 0 || i + len > s.size()) {
+        return 0;
+    }
+    cp = len == 1 ? b0 : len == 2 ? (b0 & 0x1F) : len == 3 ? (b0 & 0x0F) : (b0 & 0x07);
+    for (size_t k = 1; k < len; ++k) {
+        const auto b = static_cast<unsigned char>(s[i + k]);
+        if ((b >> 6) != 0x2) {
+            return 0;
+        }
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    static constexpr char32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < minimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        return 0;
+    }
+    return len;
+}
+
+void encode(char32_t cp, std::string& out) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+locale_t unicodeLocale() {
+    // C.UTF-8 is built into glibc; the global locale is never touched.
+    static locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    return loc;
+}
+
+bool isHorizontalSpace(char32_t cp) {
+    return cp == ' ' || cp == '\t' || cp == 0xA0 || cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200A) ||
+           cp == 0x202F || cp == 0x205F || cp == 0x3000;
+}
+
+} // namespace
+
+bool isValid(std::string_view text) { return simdjson::validate_utf8(text.data(), text.size()); }
+
+bool isAscii(std::string_view text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string lowercased(std::string_view text) {
+    std::string out;
+    out.resize(text.size());
+    size_t i = 0;
+    // ASCII fast path: most haystacks are plain ASCII.
+    for (; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            break;
+        }
+        out[i] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    if (i == text.size()) {
+        return out;
+    }
+    out.resize(i);
+    const locale_t loc = unicodeLocale();
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c));
+            ++i;
+            continue;
+        }
+        char32_t cp = 0;
+        const size_t len = decode(text, i, cp);
+        if (len == 0) {
+            out.push_back(text[i]);
+            ++i;
+            continue;
+        }
+        const char32_t lower = loc ? static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), loc)) : cp;
+        encode(lower, out);
+        i += len;
+    }
+    return out;
+}
+
+std::string_view trimHorizontalWhitespace(std::string_view text) {
+    size_t begin = 0;
+    while (begin < text.size()) {
+        char32_t cp = 0;
+        const size_t len = decode(text, begin, cp);
+        if (len == 0 || !isHorizontalSpace(cp)) {
+            break;
+        }
+        begin += len;
+    }
+    size_t end = text.size();
+    while (end > begin) {
+        // Step back to the start of the last code point.
+        size_t start = end - 1;
+        while (start > begin && (static_cast<unsigned char>(text[start]) >> 6) == 0x2) {
+            --start;
+        }
+        char32_t cp = 0;
+        const size_t len = decode(text, start, cp);
+        if (len == 0 || start + len != end || !isHorizontalSpace(cp)) {
+            break;
+        }
+        end = start;
+    }
+    return text.substr(begin, end - begin);
+}
+
+} // namespace perchwell::utf8

@@ -1,0 +1,217 @@
+#include "hooks/hook_command.h"
+
+#include "common/utf8.h"
+#include "platform/defaults_domain.h"
+
+#include <cerrno>
+#include <nlohmann/json.hpp>
+#include <unistd.h>
+
+namespace perchwell {
+namespace {
+
+constexpr int maxHaystackDepth = 31;
+
+// Errors are ignored: a reader that went away must not change the exit status.
+void writeText(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        text.remove_prefix(static_cast<size_t>(n));
+    }
+}
+
+void appendStrings(simdjson::dom::element value, int depth, std::string& out) {
+    if (depth > maxHaystackDepth) {
+        return;
+    }
+    switch (value.type()) {
+    case simdjson::dom::element_type::STRING: {
+        std::string_view text;
+        if (value.get_string().get(text) == simdjson::SUCCESS) {
+            out.push_back(' ');
+            out.append(text);
+        }
+        break;
+    }
+    case simdjson::dom::element_type::ARRAY: {
+        simdjson::dom::array array;
+        if (value.get_array().get(array) == simdjson::SUCCESS) {
+            for (simdjson::dom::element child : array) {
+                appendStrings(child, depth + 1, out);
+            }
+        }
+        break;
+    }
+    case simdjson::dom::element_type::OBJECT: {
+        simdjson::dom::object object;
+        if (value.get_object().get(object) == simdjson::SUCCESS) {
+            for (simdjson::dom::key_value_pair field : object) {
+                appendStrings(field.value, depth + 1, out);
+            }
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+HookCommand::Decision ruleDecision(const char* decision, std::string reason, std::string tag) {
+    return {decision, std::move(reason), std::move(tag)};
+}
+
+} // namespace
+
+std::optional<std::string> HookCommand::readStdin(int fd) {
+    std::string data;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        data.append(chunk, static_cast<size_t>(n));
+        if (data.size() > maxInputBytes) {
+            break;
+        }
+    }
+    if (data.empty()) {
+        return std::nullopt;
+    }
+    return data;
+}
+
+void HookCommand::run(int inFd, int outFd) {
+    const std::optional<std::string> data = readStdin(inFd);
+    const HookInput input = HookInput::parse(data);
+    const std::string eventName = input.stringField("hook_event_name").value_or("PreToolUse");
+    const std::string toolName = input.stringField("tool_name").value_or("");
+    const std::string cwd = input.stringField("cwd").value_or("");
+
+    if (eventName != "PreToolUse") {
+        emitEmpty(eventName, outFd);
+        appendLog(toolName, "ack", cwd, "evt:" + utf8::lowercased(eventName));
+        return;
+    }
+
+    DefaultsDomain defaults = DefaultsDomain::standard();
+    const HookSettings settings = HookSettings::fromUserDefaults(defaults);
+    const ReviewPolicyLevel policy = sessionPolicy(input.stringField("session_id"));
+    const Decision decision = decide(input, settings, policy);
+    writeText(outFd, formatDecisionJSON(decision) + "\n");
+    appendLog(toolName, decision.decision, cwd, decision.tag);
+}
+
+HookCommand::Decision HookCommand::decide(std::optional<std::string_view> inputData, const HookSettings& settings,
+                                          ReviewPolicyLevel sessionPolicy) {
+    return decide(HookInput::parse(inputData), settings, sessionPolicy);
+}
+
+HookCommand::Decision HookCommand::decide(const HookInput& input, const HookSettings& settings,
+                                          ReviewPolicyLevel policy) {
+    if (!input.isObject()) {
+        return ruleDecision("ask", "Perchwell: hook input not valid JSON", "parse-fail");
+    }
+    const std::string toolName = input.stringField("tool_name").value_or("");
+
+    if (policy == ReviewPolicyLevel::manual) {
+        return ruleDecision("ask", "Perchwell: session policy = manual — all tool uses require approval",
+                            "session-manual");
+    }
+    const bool global = policy == ReviewPolicyLevel::global;
+    if (!settings.enabled && global) {
+        return ruleDecision("ask", "Perchwell hook disabled — defer to user", "disabled");
+    }
+
+    const std::string haystack = utf8::lowercased(buildHaystack(toolName, input.toolInput()));
+    const bool strict = policy == ReviewPolicyLevel::strict;
+
+    if (!global || settings.hardDeny) {
+        for (const CatastrophicCheck& check : catastrophicChecks()) {
+            if (check.regex.search(haystack)) {
+                return ruleDecision("deny",
+                                    "Perchwell: refused — " + check.reason +
+                                        ". If you really mean it, run it manually outside cc.",
+                                    "deny:" + check.tag);
+            }
+        }
+    }
+    if (policy == ReviewPolicyLevel::permissive) {
+        return ruleDecision("allow", "Perchwell: session policy = permissive", "session-permissive");
+    }
+    if (strict || settings.pathRules) {
+        for (const PathRule& rule : defaultPathRules()) {
+            if (rule.regex.search(haystack)) {
+                return ruleDecision("ask", "Perchwell: " + rule.reason + " — defer to user", "path:" + rule.tag);
+            }
+        }
+    }
+    if (strict || settings.safePromptOnly) {
+        for (const std::string& entry : settings.dangerousKeywords) {
+            const std::string lowered = utf8::lowercased(entry);
+            const std::string keyword(utf8::trimHorizontalWhitespace(lowered));
+            if (keyword.empty()) {
+                continue;
+            }
+            if (matches(keyword, haystack)) {
+                return ruleDecision("ask", "Perchwell: dangerous keyword '" + keyword + "' detected — defer to user",
+                                    "kw:" + keyword);
+            }
+        }
+    }
+    return ruleDecision("allow", "Perchwell policy approved", "ok");
+}
+
+std::string HookCommand::buildHaystack(std::string_view toolName, std::optional<simdjson::dom::object> toolInput) {
+    std::string haystack(toolName);
+    if (toolInput) {
+        for (simdjson::dom::key_value_pair field : *toolInput) {
+            appendStrings(field.value, 1, haystack);
+        }
+    }
+    return haystack;
+}
+
+std::string HookCommand::formatDecisionJSON(const Decision& decision) {
+    const nlohmann::json answer = {{"hookSpecificOutput",
+                                    {{"hookEventName", "PreToolUse"},
+                                     {"permissionDecision", decision.decision},
+                                     {"permissionDecisionReason", decision.reason}}}};
+    try {
+        return answer.dump();
+    } catch (const nlohmann::json::exception&) {
+        return R"({"hookSpecificOutput":{"hookEventName":"PreToolUse","permissionDecision":"ask",)"
+               R"("permissionDecisionReason":"Perchwell: output serialization failed — defer to user"}})";
+    }
+}
+
+std::string HookCommand::emptyAnswerJSON(std::string_view eventName) {
+    const nlohmann::json answer = {{"hookSpecificOutput", {{"hookEventName", std::string(eventName)}}}};
+    // Bytes that are not UTF-8 are replaced rather than written raw: the answer stays valid JSON.
+    return answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void HookCommand::emitEmpty(std::string_view eventName, int outFd) { writeText(outFd, emptyAnswerJSON(eventName) + "\n"); }
+
+std::optional<std::string> HookCommand::extractField(std::optional<std::string_view> from, std::string_view key) {
+    return HookInput::parse(from).stringField(key);
+}
+
+std::optional<std::string> HookCommand::extractSessionId(std::optional<std::string_view> from) {
+    return extractField(from, "session_id");
+}
+
+std::optional<std::string> HookCommand::extractEventName(std::optional<std::string_view> from) {
+    return extractField(from, "hook_event_name");
+}
+
+} // namespace perchwell
