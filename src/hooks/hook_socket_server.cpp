@@ -3,15 +3,14 @@
 #include "common/file_util.h"
 #include "common/unique_fd.h"
 #include "common/utf8.h"
+#include "hooks/frame_connection.h"
 #include "hooks/hook_command.h"
 #include "hooks/hook_input.h"
 #include "platform/defaults_domain.h"
 #include "platform/paths.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -19,78 +18,6 @@
 
 namespace perchwell {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int remainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-// Waits until `fd` is ready for `events` or the deadline passes.
-bool waitReady(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        pollfd p{fd, events, 0};
-        const int n = ::poll(&p, 1, remainingMs(deadline));
-        if (n > 0) {
-            return true;
-        }
-        if (n == 0 || errno != EINTR) {
-            return false;
-        }
-    }
-}
-
-// Reads exactly `count` bytes before the deadline; the peer closing first fails.
-bool readExact(int fd, char* buffer, size_t count, Clock::time_point deadline) {
-    size_t done = 0;
-    while (done < count) {
-        if (!waitReady(fd, POLLIN, deadline)) {
-            return false;
-        }
-        const ssize_t n = ::recv(fd, buffer + done, count - done, MSG_DONTWAIT);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else if (n == 0) {
-            return false;
-        } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Writes everything before the deadline. MSG_NOSIGNAL: a vanished peer is an error
-// return here, never a SIGPIPE for the whole application.
-bool writeBytes(int fd, const char* data, size_t count, Clock::time_point deadline) {
-    size_t done = 0;
-    while (done < count) {
-        if (!waitReady(fd, POLLOUT, deadline)) {
-            return false;
-        }
-        const ssize_t n = ::send(fd, data + done, count - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n >= 0) {
-            done += static_cast<size_t>(n);
-        } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool readU32BE(int fd, uint32_t& value, Clock::time_point deadline) {
-    uint32_t network = 0;
-    if (!readExact(fd, reinterpret_cast<char*>(&network), sizeof(network), deadline)) {
-        return false;
-    }
-    value = ntohl(network);
-    return true;
-}
-
-bool writeU32BE(int fd, uint32_t value, Clock::time_point deadline) {
-    const uint32_t network = htonl(value);
-    return writeBytes(fd, reinterpret_cast<const char*>(&network), sizeof(network), deadline);
-}
 
 HookSettings settingsFromStandardDomain() {
     DefaultsDomain defaults = DefaultsDomain::standard();
@@ -273,9 +200,9 @@ void HookSocketServer::workerLoop() {
 }
 
 void HookSocketServer::handleClient(int fd) {
-    const auto deadline = Clock::now() + options_.ioTimeout;
+    FrameConnection connection(fd, FrameConnection::Clock::now() + options_.ioTimeout);
     uint32_t length = 0;
-    if (!readU32BE(fd, length, deadline)) {
+    if (!connection.readU32BE(length)) {
         log_.warning("client: failed to read length prefix");
         return;
     }
@@ -284,7 +211,7 @@ void HookSocketServer::handleClient(int fd) {
         return;
     }
     std::string payload(length, '\0');
-    if (!readExact(fd, payload.data(), length, deadline)) {
+    if (!connection.readExact(payload.data(), length)) {
         log_.warning("client: failed to read " + std::to_string(length) + "-byte payload");
         return;
     }
@@ -301,11 +228,11 @@ void HookSocketServer::handleClient(int fd) {
     HookCommand::appendLog(input.stringField("tool_name").value_or(""), decision.decision,
                            input.stringField("cwd").value_or(""), decision.tag);
 
-    if (!writeU32BE(fd, static_cast<uint32_t>(response.size()), deadline)) {
+    if (!connection.writeU32BE(static_cast<uint32_t>(response.size()))) {
         log_.warning("client: failed to write response length prefix");
         return;
     }
-    if (!writeBytes(fd, response.data(), response.size(), deadline)) {
+    if (!connection.writeAll(response.data(), response.size())) {
         log_.warning("client: failed to write " + std::to_string(response.size()) + "-byte response");
     }
 }
