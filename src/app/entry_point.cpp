@@ -10,7 +10,8 @@
 namespace perchwell {
 
 bool EntryPoint::isHookMode(const std::vector<std::string>& arguments) {
-    return arguments.size() > 1 && std::find(arguments.begin() + 1, arguments.end(), "hook") != arguments.end();
+    return arguments.size() > 1 &&
+           std::find(arguments.begin() + 1, arguments.end(), "hook") != arguments.end();
 }
 
 int EntryPoint::main(int argc, char** argv) {
