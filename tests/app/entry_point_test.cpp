@@ -1,6 +1,5 @@
 #include "app/entry_point.h"
 #include "app/instance_lock.h"
-#include "bin_path.h"
 #include "support/process.h"
 #include "support/temp_home.h"
 
@@ -12,7 +11,7 @@
 namespace perchwell {
 namespace {
 
-using testing::builtBinary;
+using testing::binaryPath;
 using testing::runProcess;
 
 TEST(EntryPointTest, HookRoleIsChosenOnlyByAnExactArgumentAfterTheExecutable) {
@@ -41,11 +40,11 @@ TEST(EntryPointTest, DesktopLibraryIsLookedForInTheBuildAndInstalledTrees) {
 
 // The hook role runs for every tool use: it must never map Qt.
 TEST(EntryPointTest, ExecutableHasNoQtDependency) {
-    const auto result = runProcess({"/usr/bin/readelf", "-d", builtBinary("perchwell")});
+    const auto result = runProcess({"/usr/bin/readelf", "-d", binaryPath("perchwell")});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_NE(result.out.find("(NEEDED)"), std::string::npos);
     EXPECT_EQ(result.out.find("Qt"), std::string::npos) << result.out;
-    const auto client = runProcess({"/usr/bin/readelf", "-d", builtBinary("pv-hook-client")});
+    const auto client = runProcess({"/usr/bin/readelf", "-d", binaryPath("pv-hook-client")});
     EXPECT_EQ(client.out.find("Qt"), std::string::npos) << client.out;
 }
 
@@ -53,7 +52,7 @@ TEST(EntryPointTest, MissingDesktopLibraryIsAClearErrorNotACrash) {
     testing::TempHome home;
     const std::string lonely = home.path() + "/bin/perchwell";
     std::filesystem::create_directories(home.path() + "/bin");
-    std::filesystem::copy_file(builtBinary("perchwell"), lonely);
+    std::filesystem::copy_file(binaryPath("perchwell"), lonely);
     std::filesystem::permissions(lonely, std::filesystem::perms::owner_all);
     auto result = runProcess({lonely, "--headless"});
     EXPECT_EQ(result.exitCode, 1);
