@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/instance_lock.h"
+#include "workflow/jsonl_entry.h"
 
 #include <QObject>
 #include <memory>
@@ -15,6 +16,9 @@ class HookSocketServer;
 class MascotControlling;
 class ServiceManagerRunner;
 class SettingsStore;
+class WorkflowReader;
+class WorkflowStore;
+class WorkflowWatcher;
 
 // How this launch was asked to run.
 struct LaunchOptions {
@@ -56,10 +60,16 @@ public:
     Coordinator* coordinator() const { return coordinator_.get(); }
     MascotControlling* mascot() const { return mascot_.get(); }
     HookSocketServer* hookServer() const { return hookServer_.get(); }
+    // Null when the store could not be opened.
+    WorkflowStore* workflowStore() const { return workflowStore_.get(); }
+    WorkflowWatcher* workflowWatcher() const { return workflowWatcher_.get(); }
 
 signals:
     // The launch sequence has run (every step returned).
     void launchFinished();
+    // A new record of a live session, delivered on the main thread.
+    void userPromptIngested(const perchwell::UserEntry& entry);
+    void assistantIngested(const perchwell::AssistantEntry& entry);
 
 private:
     // Launch gates. False: this launch ends here.
@@ -81,6 +91,7 @@ private:
     void observeKeepaliveSettings();   // 10
     void buildMenuBar();               // 11
     void openWorkflowStore();          // 12-14
+    void startWorkflowWatcher();       // 13.6
     void wireMascotCallbacks();        // 15
     void showMascot();                 // 16
     void startCoordinator();           // 17
@@ -99,6 +110,10 @@ private:
     std::unique_ptr<MascotControlling> mascot_;
     std::unique_ptr<Coordinator> coordinator_;
     std::unique_ptr<HookSocketServer> hookServer_;
+    // In this order: the watcher uses the reader and the store and goes first.
+    std::unique_ptr<WorkflowStore> workflowStore_;
+    std::unique_ptr<WorkflowReader> workflowReader_;
+    std::unique_ptr<WorkflowWatcher> workflowWatcher_;
 };
 
 } // namespace perchwell
