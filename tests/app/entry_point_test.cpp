@@ -44,8 +44,12 @@ TEST(EntryPointTest, ExecutableHasNoQtDependency) {
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_NE(result.out.find("(NEEDED)"), std::string::npos);
     EXPECT_EQ(result.out.find("Qt"), std::string::npos) << result.out;
+    // The client runs first for every hooked event: Qt-free too, and free of the
+    // JSON and regex libraries the hook role maps.
     const auto client = runProcess({"/usr/bin/readelf", "-d", binaryPath("pv-hook-client")});
     EXPECT_EQ(client.out.find("Qt"), std::string::npos) << client.out;
+    EXPECT_EQ(client.out.find("simdjson"), std::string::npos) << client.out;
+    EXPECT_EQ(client.out.find("pcre2"), std::string::npos) << client.out;
 }
 
 TEST(EntryPointTest, MissingDesktopLibraryIsAClearErrorNotACrash) {
