@@ -92,9 +92,14 @@ TEST(InstanceLockTest, OneHolderPerLockFileAcrossProcesses) {
         // Nor this process through a second descriptor.
         const auto second = InstanceLock::acquire(path);
         ASSERT_FALSE(second);
-        EXPECT_NE(second.error().message.find("another instance is already running"), std::string::npos);
+        EXPECT_TRUE(InstanceLock::heldElsewhere(second.error())) << second.error().message;
     }
     EXPECT_TRUE(InstanceLock::acquire(path)) << "released with its holder";
+
+    testing::writeFile(home.path() + "/blocker", "a file where the directory should be");
+    const auto unusable = InstanceLock::acquire(home.path() + "/blocker/perchwell.lock");
+    ASSERT_FALSE(unusable);
+    EXPECT_FALSE(InstanceLock::heldElsewhere(unusable.error()));
 }
 
 } // namespace
