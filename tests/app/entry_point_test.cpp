@@ -31,13 +31,6 @@ TEST(EntryPointTest, HookRoleIsChosenOnlyByAnExactArgumentAfterTheExecutable) {
     }
 }
 
-TEST(EntryPointTest, DesktopLibraryIsLookedForInTheBuildAndInstalledTrees) {
-    const auto candidates = EntryPoint::desktopLibraryCandidates("/usr/bin");
-    ASSERT_GE(candidates.size(), 2u);
-    EXPECT_EQ(candidates[0], "/usr/bin/../lib/libperchwell_desktop.so");
-    EXPECT_EQ(candidates[1], "/usr/bin/../lib/perchwell/libperchwell_desktop.so");
-}
-
 // The hook role runs for every tool use: it must never map Qt.
 TEST(EntryPointTest, ExecutableHasNoQtDependency) {
     const auto result = runProcess({"/usr/bin/readelf", "-d", binaryPath("perchwell")});
