@@ -68,6 +68,25 @@ TEST(EntryPointTest, MissingDesktopLibraryIsAClearErrorNotACrash) {
     EXPECT_EQ(result.out, "{\"hookSpecificOutput\":{\"hookEventName\":\"Stop\"}}\n");
 }
 
+TEST(EntryPointTest, InstalledTreeLoadsTheLibraryFromItsPrivateDirectory) {
+    testing::TempHome home;
+    const std::string prefix = home.path() + "/usr";
+    std::filesystem::create_directories(prefix + "/bin");
+    std::filesystem::create_directories(prefix + "/lib/perchwell");
+    std::filesystem::copy_file(binaryPath("perchwell"), prefix + "/bin/perchwell");
+    const std::string library = binaryPath("../lib/libperchwell_desktop.so");
+    if (!std::filesystem::exists(library)) {
+        GTEST_SKIP() << "built without the desktop library";
+    }
+    std::filesystem::copy_file(library, prefix + "/lib/perchwell/libperchwell_desktop.so");
+    // With the lock held here, a loaded application says so and leaves at once.
+    auto lock = InstanceLock::acquire();
+    ASSERT_TRUE(lock);
+    const auto result = runProcess({prefix + "/bin/perchwell", "--headless"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("another instance is already running"), std::string::npos) << result.err;
+}
+
 TEST(InstanceLockTest, OneHolderPerLockFileAcrossProcesses) {
     testing::TempHome home;
     const std::string path = InstanceLock::defaultPath();
