@@ -18,34 +18,57 @@
 namespace perchwell {
 namespace {
 
+// The thirteen statements run on every open; each is idempotent.
 constexpr const char* kSchema[] = {
     "PRAGMA journal_mode=WAL;",
     "PRAGMA synchronous=NORMAL;",
-    "CREATE TABLE IF NOT EXISTS projects (\n    id          TEXT PRIMARY KEY,\n    cwd         TEXT NOT "
-    "NULL,\n"
-    "    first_seen  INTEGER NOT NULL,\n    last_seen   INTEGER NOT NULL\n);",
-    "CREATE TABLE IF NOT EXISTS sessions (\n    id          TEXT PRIMARY KEY,\n    project_id  TEXT NOT "
-    "NULL,\n"
-    "    file_path   TEXT NOT NULL,\n    byte_offset INTEGER NOT NULL DEFAULT 0,\n"
-    "    line_count  INTEGER NOT NULL DEFAULT 0,\n    first_ts    INTEGER,\n    last_ts     INTEGER\n);",
+    ("CREATE TABLE IF NOT EXISTS projects (\n"
+     "    id          TEXT PRIMARY KEY,\n"
+     "    cwd         TEXT NOT NULL,\n"
+     "    first_seen  INTEGER NOT NULL,\n"
+     "    last_seen   INTEGER NOT NULL\n"
+     ");"),
+    ("CREATE TABLE IF NOT EXISTS sessions (\n"
+     "    id          TEXT PRIMARY KEY,\n"
+     "    project_id  TEXT NOT NULL,\n"
+     "    file_path   TEXT NOT NULL,\n"
+     "    byte_offset INTEGER NOT NULL DEFAULT 0,\n"
+     "    line_count  INTEGER NOT NULL DEFAULT 0,\n"
+     "    first_ts    INTEGER,\n"
+     "    last_ts     INTEGER\n"
+     ");"),
     "CREATE INDEX IF NOT EXISTS idx_sessions_project ON sessions(project_id);",
-    "CREATE TABLE IF NOT EXISTS user_prompts (\n    uuid             TEXT PRIMARY KEY,\n    prompt_id        "
-    "TEXT,\n"
-    "    session_id       TEXT NOT NULL,\n    parent_uuid      TEXT,\n    ts               INTEGER NOT "
-    "NULL,\n"
-    "    cwd              TEXT,\n    git_branch       TEXT,\n    permission_mode  TEXT,\n"
-    "    content          TEXT NOT NULL\n);",
+    ("CREATE TABLE IF NOT EXISTS user_prompts (\n"
+     "    uuid             TEXT PRIMARY KEY,\n"
+     "    prompt_id        TEXT,\n"
+     "    session_id       TEXT NOT NULL,\n"
+     "    parent_uuid      TEXT,\n"
+     "    ts               INTEGER NOT NULL,\n"
+     "    cwd              TEXT,\n"
+     "    git_branch       TEXT,\n"
+     "    permission_mode  TEXT,\n"
+     "    content          TEXT NOT NULL\n"
+     ");"),
     "CREATE INDEX IF NOT EXISTS idx_user_prompts_session ON user_prompts(session_id);",
     "CREATE INDEX IF NOT EXISTS idx_user_prompts_ts ON user_prompts(ts);",
     "CREATE INDEX IF NOT EXISTS idx_user_prompts_cwd ON user_prompts(cwd);",
-    "CREATE TABLE IF NOT EXISTS assistant_turns (\n    uuid          TEXT PRIMARY KEY,\n    session_id    "
-    "TEXT NOT NULL,\n"
-    "    parent_uuid   TEXT,\n    ts            INTEGER NOT NULL,\n    cwd           TEXT,\n"
-    "    git_branch    TEXT,\n    text_content  TEXT NOT NULL,\n    tool_uses     TEXT NOT NULL\n);",
+    ("CREATE TABLE IF NOT EXISTS assistant_turns (\n"
+     "    uuid          TEXT PRIMARY KEY,\n"
+     "    session_id    TEXT NOT NULL,\n"
+     "    parent_uuid   TEXT,\n"
+     "    ts            INTEGER NOT NULL,\n"
+     "    cwd           TEXT,\n"
+     "    git_branch    TEXT,\n"
+     "    text_content  TEXT NOT NULL,\n"
+     "    tool_uses     TEXT NOT NULL\n"
+     ");"),
     "CREATE INDEX IF NOT EXISTS idx_assistant_turns_session ON assistant_turns(session_id);",
     "CREATE INDEX IF NOT EXISTS idx_assistant_turns_ts ON assistant_turns(ts);",
-    "CREATE TABLE IF NOT EXISTS session_policies (\n    session_id  TEXT PRIMARY KEY,\n"
-    "    level       TEXT NOT NULL DEFAULT 'global',\n    updated_at  INTEGER NOT NULL\n);",
+    ("CREATE TABLE IF NOT EXISTS session_policies (\n"
+     "    session_id  TEXT PRIMARY KEY,\n"
+     "    level       TEXT NOT NULL DEFAULT 'global',\n"
+     "    updated_at  INTEGER NOT NULL\n"
+     ");"),
 };
 
 constexpr std::string_view kUpsertProject =

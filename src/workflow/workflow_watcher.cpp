@@ -2,7 +2,6 @@
 
 #include "common/file_util.h"
 #include "platform/paths.h"
-#include "workflow/workflow_reader.h"
 #include "workflow/workflow_store.h"
 
 #include <cerrno>
@@ -162,6 +161,11 @@ void WorkflowWatcher::registerFile(const std::string& file, const std::string& p
 }
 
 void WorkflowWatcher::backfill(const std::vector<DiscoveredProject>& projects, uint64_t generation) {
+    struct Job {
+        const std::string* file;
+        const std::string* projectId;
+    };
+    std::vector<Job> jobs;
     for (const auto& project : projects) {
         if (!current(generation)) {
             return;
@@ -171,8 +175,24 @@ void WorkflowWatcher::backfill(const std::vector<DiscoveredProject>& projects, u
             continue;
         }
         for (const auto& file : project.sessionFiles) {
-            syncFile(file, project.directoryName, generation);
+            jobs.push_back(Job{&file, &project.directoryName});
         }
+    }
+    // One file after the other; the next file's first chunk is read while this one is
+    // stored, unless both belong to one session (its offset is not final yet).
+    std::future<Prefetch> ahead;
+    for (size_t i = 0; i < jobs.size() && current(generation); ++i) {
+        std::future<Prefetch> first = std::move(ahead);
+        if (!first.valid()) {
+            first = prefetch(*jobs[i].file);
+        }
+        if (i + 1 < jobs.size() && sessionIdOf(*jobs[i + 1].file) != sessionIdOf(*jobs[i].file)) {
+            ahead = prefetch(*jobs[i + 1].file);
+        }
+        syncFile(*jobs[i].file, *jobs[i].projectId, generation, std::move(first));
+    }
+    if (ahead.valid()) {
+        ahead.wait();
     }
 }
 
@@ -191,19 +211,48 @@ void WorkflowWatcher::handleRootChange(uint64_t generation) {
     }
 }
 
-void WorkflowWatcher::syncFile(const std::string& file, const std::string& projectId, uint64_t generation) {
+std::future<WorkflowWatcher::Prefetch> WorkflowWatcher::prefetch(const std::string& file) {
+    // Runs on the reader's executor and may outlast this watcher: it holds only the
+    // store, which outlives it.
+    return reader_.async([store = &store_, file](WorkflowReader& reader) {
+        Prefetch p;
+        p.startOffset = store->sessionOffset(sessionIdOf(file));
+        auto chunk = reader.tailFile(file, p.startOffset);
+        p.entries = std::move(chunk.entries);
+        p.newOffset = chunk.newOffset;
+        p.more = chunk.more;
+        return p;
+    });
+}
+
+void WorkflowWatcher::syncFile(const std::string& file, const std::string& projectId, uint64_t generation,
+                               std::future<Prefetch> first) {
     const std::string sessionId = sessionIdOf(file);
-    const int64_t startOffset = store_.sessionOffset(sessionId);
+    if (!first.valid()) {
+        first = prefetch(file);
+    }
+    Prefetch head = first.get();
+    const int64_t startOffset = head.startOffset;
     int64_t offset = startOffset;
-    // One chunk per transaction, until the file is caught up.
+    WorkflowReader::TailResult chunk{std::move(head.entries), head.newOffset, head.more};
+    // One chunk per transaction, until the file is caught up; the next chunk is read
+    // while this one is stored.
     while (current(generation)) {
-        auto chunk = reader_.tailFile(file, offset);
         if (chunk.entries.empty() && chunk.newOffset == offset) {
             return;
+        }
+        std::future<WorkflowReader::TailResult> next;
+        if (chunk.more) {
+            next = reader_.async([file, from = chunk.newOffset](WorkflowReader& reader) {
+                return reader.tailFile(file, from);
+            });
         }
         if (auto r = store_.ingest(sessionId, projectId, file, chunk.entries, chunk.newOffset); !r) {
             // The offset stays where it was: the same bytes are read at the next change.
             log_.warning("ingest " + sessionId + " failed: " + r.error().message);
+            if (next.valid()) {
+                next.wait();
+            }
             return;
         }
         // A file first read from its start is history, not live work; later chunks of
@@ -224,9 +273,10 @@ void WorkflowWatcher::syncFile(const std::string& file, const std::string& proje
             }
         }
         offset = chunk.newOffset;
-        if (!chunk.more) {
+        if (!next.valid()) {
             return;
         }
+        chunk = next.get();
     }
 }
 

@@ -5,6 +5,7 @@
 #include "common/unique_fd.h"
 #include "workflow/jsonl_entry.h"
 #include "workflow/project_scanner.h"
+#include "workflow/workflow_reader.h"
 
 #include <atomic>
 #include <cstdint>
@@ -21,7 +22,6 @@
 namespace perchwell {
 
 class WorkflowStore;
-class WorkflowReader;
 
 // Keeps the store up to date with Claude Code's transcripts: back-fills every session
 // file at start, then follows the root and every project directory with inotify and
@@ -74,6 +74,13 @@ private:
         std::string path;
         std::string projectId;
     };
+    // The stored offset of a file and its first chunk after it, read ahead.
+    struct Prefetch {
+        int64_t startOffset = 0;
+        std::vector<JSONLEntry> entries;
+        int64_t newOffset = 0;
+        bool more = false;
+    };
     struct RawEvent {
         int wd;
         uint32_t mask;
@@ -91,7 +98,9 @@ private:
     void armDirectoryWatcher(const DiscoveredProject& project);
     void registerFile(const std::string& file, const std::string& projectId);
     void handleRootChange(uint64_t generation);
-    void syncFile(const std::string& file, const std::string& projectId, uint64_t generation);
+    std::future<Prefetch> prefetch(const std::string& file);
+    void syncFile(const std::string& file, const std::string& projectId, uint64_t generation,
+                  std::future<Prefetch> first = {});
     bool current(uint64_t generation) const { return generation_.load() == generation; }
 
     AppLogger log_{"workflow.watcher"};
