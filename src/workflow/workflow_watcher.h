@@ -6,6 +6,7 @@
 #include "workflow/jsonl_entry.h"
 #include "workflow/project_scanner.h"
 #include "workflow/workflow_reader.h"
+#include "workflow/workflow_store.h"
 
 #include <atomic>
 #include <cstdint>
@@ -20,8 +21,6 @@
 #include <vector>
 
 namespace perchwell {
-
-class WorkflowStore;
 
 // Keeps the store up to date with Claude Code's transcripts: back-fills every session
 // file at start, then follows the root and every project directory with inotify and
@@ -98,9 +97,23 @@ private:
     void armDirectoryWatcher(const DiscoveredProject& project);
     void registerFile(const std::string& file, const std::string& projectId);
     void handleRootChange(uint64_t generation);
+    struct SyncJob {
+        std::string file;
+        std::string projectId;
+    };
+    // Read but not yet committed: one transaction's worth.
+    struct PendingIngest {
+        std::vector<WorkflowStore::IngestBatch> batches;
+        std::vector<int64_t> startOffsets; // per batch: the file's offset when its sync began
+        std::set<std::string> sessions;
+        int64_t bytes = 0;
+    };
     std::future<Prefetch> prefetch(const std::string& file);
-    void syncFile(const std::string& file, const std::string& projectId, uint64_t generation,
-                  std::future<Prefetch> first = {});
+    // Brings each file up to date, in order; the files' chunks are stored in batched
+    // transactions and reported after each commit.
+    void syncFiles(const std::vector<SyncJob>& jobs, uint64_t generation);
+    bool flush(PendingIngest& pending);
+    void report(const std::vector<JSONLEntry>& entries);
     bool current(uint64_t generation) const { return generation_.load() == generation; }
 
     AppLogger log_{"workflow.watcher"};
