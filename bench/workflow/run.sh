@@ -31,6 +31,10 @@ echo "=== back-fill"
 /usr/bin/time -v "$bench" backfill "$root" "$tmp/data/workflow.db" 2> "$tmp/time.txt" | tee "$tmp/backfill.txt"
 rss_kb=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$tmp/time.txt")
 echo "peak_rss_mb=$(awk -v k="$rss_kb" 'BEGIN {printf "%.1f", k / 1024}')"
+# On a shared machine the wall clock depends on the other load; CPU time does not.
+cpu=$(awk -F': ' '/User time|System time/ {s += $2} END {print s}' "$tmp/time.txt")
+echo "cpu_seconds=$cpu backfill_mb_per_cpu_s=$(awk -v b="$bytes" -v c="$cpu" 'BEGIN {printf "%.1f", b / 1e6 / c}')"
+echo "load_average=$(cut -d' ' -f1-3 /proc/loadavg)"
 echo "database_mb=$(du -m "$tmp/data/workflow.db" | cut -f1)"
 
 echo "=== append-to-callback latency"

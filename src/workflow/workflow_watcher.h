@@ -24,8 +24,10 @@ namespace perchwell {
 
 // Keeps the store up to date with Claude Code's transcripts: back-fills every session
 // file at start, then follows the root and every project directory with inotify and
-// ingests the new complete lines of each changed file, one transaction per chunk.
-// New records of live sessions are reported through the two callbacks.
+// ingests the new complete lines of each changed file. Files are read in chunks; the
+// chunks of consecutive files are stored together, up to 16 MiB of input per
+// transaction, each chunk's offset ending after a line feed. New records of live
+// sessions are reported through the two callbacks after the commit.
 //
 // Threads: all state lives on the watcher's own SerialExecutor; start() and stop() may
 // be called from any thread and return futures that complete once the work is done
