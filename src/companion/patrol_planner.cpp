@@ -4,12 +4,6 @@
 
 namespace perchwell {
 
-std::string_view PatrolPlanner::cornerName(size_t corner) {
-    static constexpr std::string_view names[cornerCount] = {"topLeft", "topRight", "bottomLeft",
-                                                            "bottomRight"};
-    return corner < cornerCount ? names[corner] : names[1];
-}
-
 PatrolPlanner::Random PatrolPlanner::defaultRandom() {
     return [engine = std::minstd_rand(std::random_device{}())](size_t bound) mutable -> size_t {
         return std::uniform_int_distribution<size_t>(0, bound - 1)(engine);
@@ -26,8 +20,8 @@ std::optional<PatrolPlanner::Pick> PatrolPlanner::pick(const std::vector<std::st
     for (int attempt = 0; attempt < attempts; ++attempt) {
         Pick candidate;
         candidate.screen = random_(screenKeys.size()) % screenKeys.size();
-        candidate.corner = random_(cornerCount) % cornerCount;
-        candidate.key = screenKeys[candidate.screen] + "|" + std::string(cornerName(candidate.corner));
+        candidate.corner = allHomeCorners[random_(allHomeCorners.size()) % allHomeCorners.size()];
+        candidate.key = screenKeys[candidate.screen] + "|" + std::string(rawValue(candidate.corner));
         if (candidate.key != lastKey) {
             return candidate;
         }

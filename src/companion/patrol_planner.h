@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/home_corner.h"
+
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -14,18 +16,14 @@ namespace perchwell {
 class PatrolPlanner {
 public:
     static constexpr int attempts = 6;
-    // The corners in their raw-name order: topLeft, topRight, bottomLeft, bottomRight.
-    static constexpr size_t cornerCount = 4;
-    static std::string_view cornerName(size_t corner);
-
     // Uniform in [0, bound).
     using Random = std::function<size_t(size_t bound)>;
     static Random defaultRandom();
 
     struct Pick {
         size_t screen = 0;
-        size_t corner = 0;
-        std::string key; // screen key + "|" + corner name
+        HomeCorner corner = HomeCorner::topLeft;
+        std::string key; // screen key + "|" + the corner's raw value
     };
 
     explicit PatrolPlanner(Random random = defaultRandom());

@@ -26,7 +26,7 @@ TEST(PatrolPlannerTest, KeyIsScreenAndCornerName) {
     const auto pick = planner.pick({"111", "222"}, "");
     ASSERT_TRUE(pick);
     EXPECT_EQ(pick->screen, 1u);
-    EXPECT_EQ(pick->corner, 3u);
+    EXPECT_EQ(pick->corner, HomeCorner::bottomRight);
     EXPECT_EQ(pick->key, "222|bottomRight");
 }
 
