@@ -10,7 +10,7 @@ PERCHWELL_TEST_PACKAGES=(
   clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth binutils sqlite3
-  fonts-dejavu-core xterm xdotool x11-utils trayer
+  fonts-dejavu-core xterm xdotool x11-utils trayer openbox
 )
 
 perchwell_install_missing() {

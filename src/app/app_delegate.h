@@ -3,6 +3,7 @@
 #include "app/instance_lock.h"
 
 #include <QObject>
+#include <QWidget>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,9 +11,13 @@
 
 namespace perchwell {
 
+class AccessibilityMascotBinding;
 class Coordinator;
 class HookSocketServer;
 class MascotControlling;
+class MascotWindowController;
+class MenuBarController;
+class PermissionsManager;
 class ServiceManagerRunner;
 class SettingsStore;
 
@@ -56,6 +61,12 @@ public:
     Coordinator* coordinator() const { return coordinator_.get(); }
     MascotControlling* mascot() const { return mascot_.get(); }
     HookSocketServer* hookServer() const { return hookServer_.get(); }
+    MenuBarController* menuBar() const { return menuBar_.get(); }
+    PermissionsManager& permissions() { return *permissions_; }
+    QWidget* settingsWindow() const { return settingsWindow_.get(); }
+
+    // Shows the settings window; a window already open is only brought to the front.
+    void openSettings(bool focusPermissions);
 
 signals:
     // The launch sequence has run (every step returned).
@@ -97,6 +108,12 @@ private:
     int exitCode_ = 0;
 
     std::unique_ptr<MascotControlling> mascot_;
+    // The same object as `mascot_` on a desktop, for its window-only callbacks.
+    MascotWindowController* mascotWindow_ = nullptr;
+    std::unique_ptr<PermissionsManager> permissions_;
+    std::unique_ptr<AccessibilityMascotBinding> permissionsBinding_;
+    std::unique_ptr<MenuBarController> menuBar_;
+    std::unique_ptr<QWidget> settingsWindow_;
     std::unique_ptr<Coordinator> coordinator_;
     std::unique_ptr<HookSocketServer> hookServer_;
 };

@@ -75,9 +75,10 @@ public slots:
     void quit();
     // Coalesces changes of one event-loop turn into one rebuild.
     void scheduleRebuild();
+    // Refreshes the button and gives the item a freshly built menu, now.
+    void rebuild();
 
 private:
-    void rebuild();
     void installMenu(QMenu* menu);
     bool onMainThread(const char* action) const;
 

@@ -14,7 +14,7 @@ TEST(AccessibilityMascotBindingTest, MissingPermissionShowsAndGrantReturnsOnlyFr
     testing::RecordingMascot mascot;
 
     AccessibilityMascotBinding binding(permissions, mascot);
-    ASSERT_EQ(mascot.states.size(), 1u) << "the current value is applied at once";
+    ASSERT_EQ(mascot.history.size(), 1u) << "the current value is applied at once";
     EXPECT_EQ(mascot.current, MascotState::needsPermission(PermissionKind::accessibility));
 
     trust->trusted = true;
@@ -38,7 +38,7 @@ TEST(AccessibilityMascotBindingTest, GrantedAtStartLeavesTheMascotAlone) {
     mascot.current = MascotState::paused();
     AccessibilityMascotBinding binding(permissions, mascot);
     permissions.refresh();
-    EXPECT_TRUE(mascot.states.empty());
+    EXPECT_TRUE(mascot.history.empty());
 }
 
 } // namespace

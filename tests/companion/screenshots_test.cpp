@@ -1,11 +1,17 @@
 // Renders the mascot in each state to PNG files under the build folder, so that a
 // reader can look at them. It checks only that something was drawn.
+#include "app/coordinator.h"
 #include "companion/mascot_view.h"
 #include "companion/mascot_view_model.h"
+#include "companion/menu_bar_controller.h"
+#include "companion/permissions_manager.h"
+#include "companion_fixture.h"
+#include "permission_fakes.h"
 
 #include <QDir>
 #include <QImage>
 #include <QLinearGradient>
+#include <QMenu>
 #include <QPainter>
 #include <gtest/gtest.h>
 
@@ -87,6 +93,32 @@ TEST(ScreenshotsTest, RendersEveryStateAndASheet) {
     }
     sheetPainter.end();
     EXPECT_TRUE(sheet.save(screenshotDir() + "/mascot-states.png"));
+}
+
+TEST(ScreenshotsTest, RendersTheOpenedMenuAndTheTrayIcons) {
+    testing::StoreFixture fixture;
+    fixture.store.setMcpEnabled(true);
+    fixture.store.setAgentKeepaliveActive(true);
+    fixture.store.setAgentKeepaliveReleaseAt(QDateTime::currentDateTime().addSecs(5400));
+    PermissionsManager permissions(std::make_shared<testing::FakeAccessibilityTrust>(),
+                                   std::make_shared<testing::FakeCameraAccess>());
+    testing::RecordingMascot mascot;
+    Coordinator coordinator(fixture.store, &mascot);
+    MenuBarController menuBar(fixture.store, permissions, &coordinator);
+    menuBar.setLocalApi([] { return LocalApiStatus{true, {}}; });
+
+    std::unique_ptr<QMenu> menu(menuBar.buildMenu());
+    menu->popup(QPoint(20, 20));
+    const QPixmap shot = menu->grab();
+    menu->hide();
+    EXPECT_GT(shot.width(), 100);
+    EXPECT_TRUE(shot.save(screenshotDir() + "/menu.png"));
+
+    for (const char* symbol : {"eye.fill", "eye.slash"}) {
+        const QPixmap icon = MenuBarController::symbolIcon(symbol).pixmap(64, 64);
+        EXPECT_FALSE(icon.isNull());
+        EXPECT_TRUE(icon.save(screenshotDir() + "/tray-" + symbol + ".png"));
+    }
 }
 
 } // namespace
