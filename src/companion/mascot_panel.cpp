@@ -1,6 +1,7 @@
 #include "companion/mascot_panel.h"
 
 #include "companion/mascot_view.h"
+#include "platform/linux/x11_compositing.h"
 
 namespace perchwell {
 
@@ -15,9 +16,21 @@ MascotPanel::MascotPanel(MascotViewModel* model, QWidget* parent)
     setFixedSize(MascotView::panelWidth, MascotView::panelHeight);
     view_ = new MascotView(model, this);
     view_->move(0, 0);
+    connect(view_, &MascotView::layoutChanged, this, &MascotPanel::updateShape);
+}
+
+void MascotPanel::updateShape() {
+    if (view_->hasOpaqueBackdrop()) {
+        setMask(view_->backdropRegion());
+    } else {
+        clearMask();
+    }
 }
 
 void MascotPanel::orderFront() {
+    // A compositor may have come or gone since the last time.
+    view_->setOpaqueBackdrop(!windowsAreComposited());
+    updateShape();
     show();
     raise();
 }

@@ -19,6 +19,8 @@ public:
     void orderFront();
 
 private:
+    void updateShape();
+
     MascotView* view_;
 };
 

@@ -48,6 +48,7 @@ void MascotView::setTrailing(bool trailing) {
     if (trailing != trailing_) {
         trailing_ = trailing;
         update();
+        emit layoutChanged();
     }
 }
 
@@ -100,6 +101,29 @@ void MascotView::onFrame() {
 void MascotView::onStateChanged() {
     pet_.setMood(model_->state().kind);
     update();
+    emit layoutChanged();
+}
+
+void MascotView::setOpaqueBackdrop(bool opaque) {
+    if (opaque != opaqueBackdrop_) {
+        opaqueBackdrop_ = opaque;
+        update();
+        emit layoutChanged();
+    }
+}
+
+QPainterPath MascotView::backdropPath() const {
+    const QRect area = owlRect().united(pillRect());
+    QPainterPath path;
+    path.addRoundedRect(QRectF(area), area.height() / 2.0, area.height() / 2.0);
+    return path;
+}
+
+QRegion MascotView::backdropRegion() const {
+    if (!opaqueBackdrop_) {
+        return QRegion(rect());
+    }
+    return QRegion(backdropPath().toFillPolygon().toPolygon());
 }
 
 void MascotView::paintEvent(QPaintEvent* event) {
@@ -109,6 +133,9 @@ void MascotView::paintEvent(QPaintEvent* event) {
     painter.fillRect(event->rect(), Qt::transparent);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
 
+    if (opaqueBackdrop_) {
+        painter.fillPath(backdropPath(), QColor(24, 24, 30));
+    }
     const QRect pill = pillRect();
     if (event->rect().intersects(pill)) {
         QPainterPath capsule;

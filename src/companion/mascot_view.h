@@ -3,6 +3,8 @@
 #include "companion/pet_character.h"
 
 #include <QElapsedTimer>
+#include <QPainterPath>
+#include <QRegion>
 #include <QTimer>
 #include <QWidget>
 
@@ -31,6 +33,12 @@ public:
     QRect owlRect() const;
     QRect pillRect() const;
 
+    // Without a compositor nothing shows through a translucent window: the owl and the
+    // pill then sit on one opaque capsule and the window is cut to its shape.
+    void setOpaqueBackdrop(bool opaque);
+    bool hasOpaqueBackdrop() const { return opaqueBackdrop_; }
+    QRegion backdropRegion() const;
+
     PetCharacter& pet() { return pet_; }
     // Freezes the animation clock at `seconds` (screenshots, tests).
     void setAnimationTime(double seconds);
@@ -38,6 +46,8 @@ public:
 
 signals:
     void clicked();
+    // The owl or the pill moved or changed size.
+    void layoutChanged();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -54,7 +64,10 @@ private:
     PetCharacter pet_;
     QTimer frameTimer_;
     QElapsedTimer clock_;
+    QPainterPath backdropPath() const;
+
     bool trailing_ = true;
+    bool opaqueBackdrop_ = false;
 };
 
 } // namespace perchwell

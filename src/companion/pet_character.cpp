@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -116,6 +117,10 @@ void PetCharacter::paint(QPainter& painter, const QRectF& box) const {
 
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QTransform device = painter.deviceTransform();
+    const int pixels = static_cast<int>(
+        std::ceil(std::max(box.width(), box.height()) * std::hypot(device.m11(), device.m12())));
     painter.translate(box.topLeft());
     painter.scale(box.width() / 100.0, box.height() / 100.0);
 
@@ -130,8 +135,7 @@ void PetCharacter::paint(QPainter& painter, const QRectF& box) const {
     painter.scale(1.0 + breathe, 1.0 + 0.6 * breathe);
     painter.translate(-50, -92 + bob);
 
-    paintTufts(painter);
-    paintHead(painter);
+    painter.drawImage(QRectF(0, 0, 100, 100), body(pixels));
     paintBrows(painter);
     paintEyes(painter);
     paintBeak(painter);
@@ -148,6 +152,20 @@ void PetCharacter::paint(QPainter& painter, const QRectF& box) const {
         paintZzz(painter);
         painter.restore();
     }
+}
+
+const QImage& PetCharacter::body(int pixels) const {
+    pixels = std::clamp(pixels, 16, 1024);
+    if (bodyCache_.width() != pixels) {
+        bodyCache_ = QImage(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+        bodyCache_.fill(Qt::transparent);
+        QPainter painter(&bodyCache_);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(pixels / 100.0, pixels / 100.0);
+        paintTufts(painter);
+        paintHead(painter);
+    }
+    return bodyCache_;
 }
 
 void PetCharacter::paintTufts(QPainter& painter) const {
@@ -231,9 +249,12 @@ void PetCharacter::paintEyes(QPainter& painter) const {
             continue;
         }
         painter.save();
-        QPainterPath eye;
-        eye.addEllipse(centre, eyeRadius, eyeRadius * open);
-        painter.setClipPath(eye, Qt::IntersectClip);
+        if (open < 0.98) {
+            // Half-closed: the lid hides the top and bottom of the eye.
+            QPainterPath eye;
+            eye.addEllipse(centre, eyeRadius, eyeRadius * open);
+            painter.setClipPath(eye, Qt::IntersectClip);
+        }
         painter.setPen(Qt::NoPen);
         painter.setBrush(Qt::white);
         painter.drawEllipse(centre, eyeRadius, eyeRadius);

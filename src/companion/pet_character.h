@@ -2,6 +2,7 @@
 
 #include "companion/mascot_state.h"
 
+#include <QImage>
 #include <QPointF>
 #include <QRectF>
 #include <array>
@@ -49,6 +50,9 @@ private:
     double eyeOpenness() const;
     double yawnAmount() const;
     QPointF pupilOffset() const;
+    // The tufts, head and face change with no mood: drawn once per pixel size and
+    // reused, so an animation frame only draws the eyes, brows and beak afresh.
+    const QImage& body(int pixels) const;
     void paintTufts(QPainter& painter) const;
     void paintHead(QPainter& painter) const;
     void paintEyes(QPainter& painter) const;
@@ -65,6 +69,7 @@ private:
     double nextYawnAt_ = 12;
     double yawnStartedAt_ = -100;
     SleepZzz zzz_;
+    mutable QImage bodyCache_;
 };
 
 } // namespace perchwell

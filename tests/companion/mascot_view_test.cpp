@@ -63,6 +63,25 @@ TEST(MascotViewTest, AnimatesOnlyWhileVisibleAndReportsClicks) {
     EXPECT_FALSE(view->isAnimating());
 }
 
+TEST(MascotViewTest, WithoutACompositorThePanelIsCutToOneCapsule) {
+    MascotViewModel model;
+    MascotPanel panel(&model);
+    MascotView* view = panel.view();
+    EXPECT_EQ(view->backdropRegion(), QRegion(view->rect()));
+    view->setOpaqueBackdrop(true);
+    const QRegion shape = view->backdropRegion();
+    EXPECT_TRUE(shape.contains(view->owlRect().center()));
+    EXPECT_TRUE(shape.contains(view->pillRect().center()));
+    EXPECT_FALSE(shape.contains(QPoint(0, 0))) << "rounded ends";
+    EXPECT_EQ(panel.mask(), shape);
+    // The shape follows the pill when the state changes it.
+    model.setState(MascotState::suggestion(std::string(80, 'x')));
+    EXPECT_EQ(panel.mask(), view->backdropRegion());
+    EXPECT_NE(panel.mask(), shape);
+    view->setOpaqueBackdrop(false);
+    EXPECT_TRUE(panel.mask().isEmpty());
+}
+
 TEST(PetCharacterTest, SleepsWhilePausedExceptWhenYawning) {
     PetCharacter pet([] { return 0.5; });
     pet.advance(0.5);

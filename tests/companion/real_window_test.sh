@@ -43,6 +43,7 @@ trayer --edge top --align right --widthtype pixel --width 120 --height 24 >/dev/
 xterm -title pw-xterm -geometry 200x70+0+0 & pids+=($!)
 waitFor 100 xdotool search --name pw-xterm >/dev/null || { echo "FAIL: no xterm"; exit 1; }
 term=$(xdotool search --name pw-xterm | head -1)
+xdotool windowsize --sync "$term" 1920 1080 # the panel's corners all lie over it
 xdotool windowactivate --sync "$term"
 activeWindow() { xprop -root _NET_ACTIVE_WINDOW | awk '{print $NF}'; }
 termHex=$(printf '0x%x' "$term")
