@@ -2,6 +2,7 @@
 
 #include "companion/mascot_view.h"
 #include "platform/linux/x11_compositing.h"
+#include "platform/linux/x11_window_hints.h"
 
 namespace perchwell {
 
@@ -31,8 +32,12 @@ void MascotPanel::orderFront() {
     // A compositor may have come or gone since the last time.
     view_->setOpaqueBackdrop(!windowsAreComposited());
     updateShape();
+    const bool wasVisible = isVisible();
     show();
     raise();
+    if (!wasVisible) {
+        showOnAllDesktopsOutsideWindowLists(winId());
+    }
 }
 
 } // namespace perchwell

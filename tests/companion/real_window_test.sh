@@ -41,7 +41,7 @@ waitFor() { # waitFor <tries of 50 ms> <command...>
 openbox >/dev/null 2>&1 & pids+=($!)
 trayer --edge top --align right --widthtype pixel --width 120 --height 24 >/dev/null 2>&1 & pids+=($!)
 xterm -title pw-xterm -geometry 200x70+0+0 & pids+=($!)
-waitFor 100 xdotool search --name pw-xterm >/dev/null || { echo "FAIL: no xterm"; exit 1; }
+waitFor 400 xdotool search --name pw-xterm >/dev/null || { echo "FAIL: no xterm"; exit 1; }
 term=$(xdotool search --name pw-xterm | head -1)
 xdotool windowsize --sync "$term" 1920 1080 # the panel's corners all lie over it
 xdotool windowactivate --sync "$term"
@@ -54,13 +54,16 @@ panelId() { xdotool search --onlyvisible --class Perchwell 2>/dev/null | while r
 position() { xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} END{print x","y}'; }
 
 hasPanel() { test -n "$(panelId)"; }
-waitFor 200 hasPanel || { echo "FAIL: the panel never appeared"; cat "$home/app.log"; exit 1; }
+waitFor 400 hasPanel || { echo "FAIL: the panel never appeared"; cat "$home/app.log"; exit 1; }
 panel=$(panelId)
 first=$(position "$panel")
 check "panel appears at the bottom-left home corner (16,1000), got $first" test "$first" = "16,1000"
 check "panel is 280x64" bash -c "xwininfo -id $panel | grep -q 'Height: 64'"
 check "xterm keeps focus when the panel appears" test "$(activeWindow)" = "$termHex"
 check "panel asks to stay above" bash -c "xprop -id $panel _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE"
+check "panel is left out of task bars" bash -c "xprop -id $panel _NET_WM_STATE | grep -q _NET_WM_STATE_SKIP_TASKBAR"
+check "panel is on every desktop" bash -c "xprop -id $panel _NET_WM_DESKTOP | grep -q 4294967295"
+check "panel never takes input focus" bash -c "xprop -id $panel WM_HINTS | grep -q 'input focus: False'"
 
 sleep 1.2 # a patrol would have moved it by now
 check "a paused mascot stays home, got $(position "$panel")" test "$(position "$panel")" = "16,1000"
@@ -68,10 +71,17 @@ check "a paused mascot stays home, got $(position "$panel")" test "$(position "$
 # The tray icon: a 22x22 window of ours embedded in trayer. A click opens the menu whose
 # second enabled item is "Resume Watcher" / "Pause Watcher".
 icon=$(xwininfo -root -tree | awk '/"Perchwell": \("perchwell"/ && /22x22/ {print $1; exit}')
+menuOpen() { # a visible window of ours taller than the panel
+    local w
+    for w in $(xdotool search --onlyvisible --class Perchwell 2>/dev/null); do
+        xwininfo -id "$w" | awk '/Height:/{h=$2} END{exit !(h > 150)}' && return 0
+    done
+    return 1
+}
 toggleFromTray() {
     read -r ix iy < <(xwininfo -id "$icon" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} END{print x, y}')
     xdotool mousemove $((ix + 11)) $((iy + 11)) click 1
-    sleep 0.5
+    waitFor 100 menuOpen || echo "note: no menu window seen"
     if [ -n "${PW_SCREENSHOT_DIR:-}" ] && command -v import >/dev/null; then
         mkdir -p "$PW_SCREENSHOT_DIR" && import -window root "$PW_SCREENSHOT_DIR/xvfb-tray-menu.png"
     fi
@@ -92,12 +102,14 @@ stacking=$(xprop -root _NET_CLIENT_LIST_STACKING)
 panelHex=$(printf '0x%x' "$panel")
 check "panel stays above the raised xterm" bash -c "[[ '$stacking' == *'$termHex'*'$panelHex'* ]]"
 check "xterm still has focus while the panel patrols" test "$(activeWindow)" = "$termHex"
+inCorner() { case $(position "$panel") in 16,16|1624,16|16,1000|1624,1000) true;; *) false;; esac; }
+waitFor 100 inCorner
 now=$(position "$panel")
 # Optional: a picture of the whole screen for a reader (ImageMagick's import).
 if [ -n "${PW_SCREENSHOT_DIR:-}" ] && command -v import >/dev/null; then
     mkdir -p "$PW_SCREENSHOT_DIR" && import -window root "$PW_SCREENSHOT_DIR/xvfb-desktop.png"
 fi
-check "patrol keeps the panel in a corner, got $now" bash -c "case $now in 16,16|1624,16|16,1000|1624,1000) true;; *) false;; esac"
+check "patrol keeps the panel in a corner, got $now" inCorner
 
 toggleFromTray
 check "pausing from the tray menu writes pv.enabled=false" \
