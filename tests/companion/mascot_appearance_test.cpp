@@ -66,12 +66,5 @@ TEST(MascotAppearanceTest, SuggestionIsCutOnlyPastSixtyCharacters) {
               "Paste with ⌘V · " + std::string(58, 'b') + "…");
 }
 
-TEST(MascotAppearanceTest, StatesCompareByCaseAndValue) {
-    EXPECT_EQ(MascotState::suggestion("a"), MascotState::suggestion("a"));
-    EXPECT_NE(MascotState::suggestion("a"), MascotState::suggestion("b"));
-    EXPECT_NE(MascotState::suggestion("a"), MascotState::exercising("a"));
-    EXPECT_EQ(toString(MascotState::Kind::needsPermission), "needsPermission");
-}
-
 } // namespace
 } // namespace perchwell

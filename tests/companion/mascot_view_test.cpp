@@ -10,19 +10,6 @@
 namespace perchwell {
 namespace {
 
-TEST(MascotViewModelTest, PublishesEveryAssignmentAndDerivesThePill) {
-    MascotViewModel model;
-    QSignalSpy spy(&model, &MascotViewModel::stateChanged);
-    EXPECT_EQ(model.state(), MascotState::pacing());
-    model.setState(MascotState::paused());
-    model.setState(MascotState::paused());
-    EXPECT_EQ(spy.count(), 2);
-    EXPECT_EQ(model.title(), "Paused");
-    EXPECT_EQ(model.detail(), "Perchwell is paused");
-    EXPECT_EQ(model.tint().rgb() & 0xFFFFFF, 0x8E8E93u);
-    EXPECT_NEAR(model.tint().alphaF(), 0.14, 0.01);
-}
-
 TEST(MascotViewTest, ContentAlignsToTheCornerAndCentresDuringTheEyeBreak) {
     MascotViewModel model;
     MascotView view(&model);

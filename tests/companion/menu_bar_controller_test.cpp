@@ -251,15 +251,5 @@ TEST_F(MenuBarControllerTest, ActionsCallTheirCallbacksAndPostTheKeepaliveComman
     EXPECT_EQ(posted.at(1).at(0).toString(), "PerchwellAgentKeepaliveStopRequested");
 }
 
-TEST_F(MenuBarControllerTest, ButtonShowsTheEyeWithTheToolTip) {
-    menuBar.configureButton();
-    ASSERT_NE(menuBar.item(), nullptr);
-    EXPECT_EQ(menuBar.item()->toolTip(), "Perchwell");
-    EXPECT_FALSE(menuBar.item()->icon().isNull());
-    store.setEnabled(false);
-    menuBar.refreshButton();
-    EXPECT_EQ(menuBar.buttonSymbol(), "eye.slash");
-}
-
 } // namespace
 } // namespace perchwell

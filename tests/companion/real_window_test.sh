@@ -116,6 +116,12 @@ check "pausing from the tray menu writes pv.enabled=false" \
     waitFor 40 grep -q '"pv.enabled": false' "$XDG_CONFIG_HOME/perchwell/defaults.json"
 check "the coordinator logs the pause" waitFor 40 bash -c "grep -c 'watcher paused' '$home/app.log' | grep -qv '^1$'"
 
+# A click on the mascot pops the menu up at the pointer.
+read -r px py < <(xwininfo -id "$panel" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} END{print x, y}')
+xdotool mousemove $((px + 140)) $((py + 32)) click 1 # inside the content at either alignment
+check "a click on the mascot opens the menu" waitFor 100 menuOpen
+xdotool key Escape
+
 if [ "$failures" -ne 0 ]; then
     cat "$home/app.log"
     exit 1
