@@ -13,6 +13,9 @@
 #include "hooks/hook_socket_server.h"
 #include "platform/defaults_domain.h"
 #include "platform/linux/systemctl_runner.h"
+#include "workflow/workflow_reader.h"
+#include "workflow/workflow_store.h"
+#include "workflow/workflow_watcher.h"
 
 #include <QCoreApplication>
 #include <QCursor>
@@ -35,7 +38,11 @@ AppDelegate::AppDelegate(LaunchOptions options, SettingsStore* store, QObject* p
       store_(store != nullptr ? store : &SettingsStore::shared()),
       permissions_(std::make_unique<PermissionsManager>()) {}
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate() {
+    // The watcher's callbacks post to this object from the watcher's executor: end it
+    // (draining that executor) before anything else here goes away.
+    workflowWatcher_.reset();
+}
 
 void AppDelegate::applicationDidFinishLaunching() {
     if (!runLaunchGates() || !acquireInstanceLock()) {
@@ -102,16 +109,21 @@ void AppDelegate::installEditMenu() {
 bool AppDelegate::acquireInstanceLock() {
     auto lock = options_.instanceLockPath.empty() ? InstanceLock::acquire()
                                                   : InstanceLock::acquire(options_.instanceLockPath);
-    if (!lock) {
-        const std::string line = "[Perchwell] " + lock.error().message + " — exiting";
-        // Said on the terminal too: whoever started this second copy should see why it left.
-        systemlog::write(line);
-        std::fprintf(stderr, "%s\n", line.c_str());
-        endLaunch(0);
-        return false;
+    if (lock) {
+        instanceLock_.emplace(std::move(*lock));
+        return true;
     }
-    instanceLock_.emplace(std::move(*lock));
-    return true;
+    if (!InstanceLock::heldElsewhere(lock.error())) {
+        // An unusable lock file must not keep the application from running.
+        systemlog::write("[Perchwell] instance lock unavailable: " + lock.error().message + " — carrying on");
+        return true;
+    }
+    const std::string line = "[Perchwell] " + lock.error().message + " — exiting";
+    // Said on the terminal too: whoever started this second copy should see why it left.
+    systemlog::write(line);
+    std::fprintf(stderr, "%s\n", line.c_str());
+    endLaunch(0);
+    return false;
 }
 
 void AppDelegate::endLaunch(int exitCode) {
@@ -193,8 +205,35 @@ void AppDelegate::buildMenuBar() {
 }
 
 void AppDelegate::openWorkflowStore() {
-    // Steps 12-14: workflow store, reader, watcher and idle tracker are wired once
-    // transcript ingestion is part of the build.
+    auto opened = WorkflowStore::open();
+    if (!opened) {
+        systemlog::write("[Perchwell] WorkflowStore init failed: " + opened.error().message +
+                         " — dashboard will be unavailable");
+        return;
+    }
+    workflowStore_ = std::move(*opened);
+    // 13.1: the local API receives the store here once it exists.
+    workflowReader_ = std::make_unique<WorkflowReader>();
+    workflowWatcher_ = std::make_unique<WorkflowWatcher>(*workflowStore_, *workflowReader_);
+    // 13.3-13.5: idle tracker, prompt enhancer and the idle-threshold subscription are
+    // added with their components.
+    startWorkflowWatcher();
+}
+
+void AppDelegate::startWorkflowWatcher() {
+    // The callbacks run on the watcher's executor; each record is moved to the main
+    // thread, where the keepalive and the idle tracker take it (they connect to the
+    // two signals).
+    workflowWatcher_->onUserPromptIngested = [this](const UserEntry& entry) {
+        QMetaObject::invokeMethod(
+            this, [this, entry] { emit userPromptIngested(entry); }, Qt::QueuedConnection);
+    };
+    workflowWatcher_->onAssistantIngested = [this](const AssistantEntry& entry) {
+        QMetaObject::invokeMethod(
+            this, [this, entry] { emit assistantIngested(entry); }, Qt::QueuedConnection);
+    };
+    // Not awaited: the back-fill runs on the watcher's executor while the launch goes on.
+    [[maybe_unused]] auto started = workflowWatcher_->start();
 }
 
 void AppDelegate::wireMascotCallbacks() {

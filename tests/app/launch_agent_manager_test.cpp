@@ -45,10 +45,6 @@ protected:
     std::vector<std::string> lines;
 };
 
-TEST_F(LaunchAgentManagerTest, UnitLivesInTheUserConfigDirectory) {
-    EXPECT_EQ(LaunchAgentManager::unitPath(), home.path() + "/.config/systemd/user/perchwell.service");
-}
-
 TEST_F(LaunchAgentManagerTest, WithoutAUnitNothingIsEverRun) {
     EXPECT_FALSE(LaunchAgentManager::ensureLoaded(runner));
     LaunchAgentManager::bootoutForQuit(runner);
