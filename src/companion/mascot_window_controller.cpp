@@ -61,6 +61,8 @@ MascotWindowController::MascotWindowController(SettingsStore& store, QObject* pa
 }
 
 MascotWindowController::~MascotWindowController() {
+    // The glide must not outlive the panel it moves.
+    delete animation_;
     delete panel_;
 }
 
