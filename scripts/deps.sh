@@ -3,13 +3,14 @@
 PERCHWELL_BUILD_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libpcre2-dev libsimdjson-dev nlohmann-json3-dev libsqlite3-dev
-  qt6-base-dev
+  qt6-base-dev libx11-dev
 )
 
 PERCHWELL_TEST_PACKAGES=(
   clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth binutils sqlite3 time
+  fonts-dejavu-core xterm xdotool x11-utils trayer openbox
 )
 
 perchwell_install_missing() {

@@ -4,7 +4,11 @@
 #include "app/launch_agent_manager.h"
 #include "app/settings_store.h"
 #include "common/system_log.h"
+#include "companion/accessibility_mascot_binding.h"
 #include "companion/mascot_controlling.h"
+#include "companion/mascot_window_controller.h"
+#include "companion/menu_bar_controller.h"
+#include "companion/permissions_manager.h"
 #include "hooks/hook_settings.h"
 #include "hooks/hook_socket_server.h"
 #include "platform/defaults_domain.h"
@@ -14,8 +18,12 @@
 #include "workflow/workflow_watcher.h"
 
 #include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMenu>
 #include <QMetaObject>
 #include <QPointer>
+#include <QScreen>
 #include <algorithm>
 #include <cstdio>
 
@@ -27,7 +35,8 @@ bool LaunchOptions::uiTesting() const {
 
 AppDelegate::AppDelegate(LaunchOptions options, SettingsStore* store, QObject* parent)
     : QObject(parent), options_(std::move(options)),
-      store_(store != nullptr ? store : &SettingsStore::shared()) {}
+      store_(store != nullptr ? store : &SettingsStore::shared()),
+      permissions_(std::make_unique<PermissionsManager>()) {}
 
 AppDelegate::~AppDelegate() {
     // The watcher's callbacks post to this object from the watcher's executor: end it
@@ -129,10 +138,12 @@ void AppDelegate::requestCameraAuthorization() {
 }
 
 void AppDelegate::buildMascot() {
-    // Step 2: the mascot window controller is added with the desktop companion.
     if (options_.headless) {
         return;
     }
+    auto controller = std::make_unique<MascotWindowController>(*store_);
+    mascotWindow_ = controller.get();
+    mascot_ = std::move(controller);
 }
 
 void AppDelegate::buildCoordinator() {
@@ -177,10 +188,20 @@ void AppDelegate::observeKeepaliveSettings() {
 }
 
 void AppDelegate::buildMenuBar() {
-    // Step 11: the tray menu is added with the desktop companion.
     if (options_.headless) {
         return;
     }
+    menuBar_ = std::make_unique<MenuBarController>(*store_, *permissions_, coordinator_.get());
+    QPointer<AppDelegate> self(this);
+    menuBar_->onOpenSettings = [self] {
+        if (self) {
+            self->openSettings(false);
+        }
+    };
+    menuBar_->onQuit = [] { QCoreApplication::quit(); };
+    menuBar_->configureButton();
+    menuBar_->rebuild();
+    menuBar_->observeForMenuRebuild();
 }
 
 void AppDelegate::openWorkflowStore() {
@@ -216,7 +237,19 @@ void AppDelegate::startWorkflowWatcher() {
 }
 
 void AppDelegate::wireMascotCallbacks() {
-    // Step 15: mascot click and exercise-hit callbacks are added with the desktop companion.
+    if (!mascotWindow_) {
+        return;
+    }
+    QPointer<MenuBarController> menuBar(menuBar_.get());
+    mascotWindow_->onClick = [menuBar] {
+        if (!menuBar) {
+            return;
+        }
+        QMenu* menu = menuBar->buildMenu();
+        // Released once closed; an action it triggers has run by then.
+        QObject::connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
+        menu->popup(QCursor::pos());
+    };
 }
 
 void AppDelegate::showMascot() {
@@ -240,10 +273,42 @@ void AppDelegate::startCoordinator() {
 }
 
 void AppDelegate::monitorAccessibility() {
-    // Steps 18-19: permission monitoring is added with the desktop companion.
-    if (options_.headless) {
+    if (options_.headless || !mascot_) {
         return;
     }
+    permissions_->startMonitoring();
+    permissionsBinding_ = std::make_unique<AccessibilityMascotBinding>(*permissions_, *mascot_);
+    if (!permissions_->accessibilityGranted()) {
+        // No desktop asks the user to grant keystrokes: say why once, then show where.
+        systemlog::write("[Perchwell] keystrokes cannot be posted in this session (no X11 XTEST); "
+                         "Auto Continue stays off");
+        permissions_->refresh();
+        openSettings(true);
+    }
+}
+
+void AppDelegate::openSettings(bool focusPermissions) {
+    if (settingsWindow_) {
+        settingsWindow_->show();
+        settingsWindow_->raise();
+        settingsWindow_->activateWindow();
+        return;
+    }
+    // The settings view comes with the settings window; until then the window is empty
+    // and remembers which tab it should open on.
+    settingsWindow_ = std::make_unique<QWidget>(
+        nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint);
+    settingsWindow_->setWindowTitle(QStringLiteral("Perchwell"));
+    settingsWindow_->setProperty("firstTab", focusPermissions ? QStringLiteral("permissions")
+                                                              : QStringLiteral("general"));
+    settingsWindow_->setAttribute(Qt::WA_QuitOnClose, false);
+    settingsWindow_->setFixedSize(540, 620);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        settingsWindow_->move(screen->availableGeometry().center() - settingsWindow_->rect().center());
+    }
+    settingsWindow_->show();
+    settingsWindow_->raise();
+    settingsWindow_->activateWindow();
 }
 
 // --- Teardown ---------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include "workflow/jsonl_entry.h"
 
 #include <QObject>
+#include <QWidget>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,9 +12,13 @@
 
 namespace perchwell {
 
+class AccessibilityMascotBinding;
 class Coordinator;
 class HookSocketServer;
 class MascotControlling;
+class MascotWindowController;
+class MenuBarController;
+class PermissionsManager;
 class ServiceManagerRunner;
 class SettingsStore;
 class WorkflowReader;
@@ -60,6 +65,13 @@ public:
     Coordinator* coordinator() const { return coordinator_.get(); }
     MascotControlling* mascot() const { return mascot_.get(); }
     HookSocketServer* hookServer() const { return hookServer_.get(); }
+    MenuBarController* menuBar() const { return menuBar_.get(); }
+    PermissionsManager& permissions() { return *permissions_; }
+    QWidget* settingsWindow() const { return settingsWindow_.get(); }
+
+    // Shows the settings window; a window already open is only brought to the front.
+    void openSettings(bool focusPermissions);
+
     // Null when the store could not be opened.
     WorkflowStore* workflowStore() const { return workflowStore_.get(); }
     WorkflowWatcher* workflowWatcher() const { return workflowWatcher_.get(); }
@@ -108,6 +120,12 @@ private:
     int exitCode_ = 0;
 
     std::unique_ptr<MascotControlling> mascot_;
+    // The same object as `mascot_` on a desktop, for its window-only callbacks.
+    MascotWindowController* mascotWindow_ = nullptr;
+    std::unique_ptr<PermissionsManager> permissions_;
+    std::unique_ptr<AccessibilityMascotBinding> permissionsBinding_;
+    std::unique_ptr<MenuBarController> menuBar_;
+    std::unique_ptr<QWidget> settingsWindow_;
     std::unique_ptr<Coordinator> coordinator_;
     std::unique_ptr<HookSocketServer> hookServer_;
     // In this order: the watcher uses the reader and the store and goes first.
