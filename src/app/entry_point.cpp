@@ -4,13 +4,49 @@
 #include "hooks/hook_command.h"
 
 #include <algorithm>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace perchwell {
+namespace {
+
+constexpr const char* desktopLibraryName = "libperchwell_desktop.so";
+constexpr const char* desktopEntrySymbol = "perchwell_desktop_main";
+
+std::string executableDirectory() {
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+    if (n <= 0) {
+        return {};
+    }
+    std::string path(buffer, static_cast<size_t>(n));
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+bool fileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+} // namespace
 
 bool EntryPoint::isHookMode(const std::vector<std::string>& arguments) {
-    return arguments.size() > 1 && std::find(arguments.begin() + 1, arguments.end(), "hook") != arguments.end();
+    return arguments.size() > 1 &&
+           std::find(arguments.begin() + 1, arguments.end(), "hook") != arguments.end();
+}
+
+std::vector<std::string> EntryPoint::desktopLibraryCandidates(const std::string& executableDir) {
+    return {
+        executableDir + "/../lib/" +
+            desktopLibraryName, // build tree (bin/ beside lib/), /usr/bin -> /usr/lib
+        executableDir + "/../lib/perchwell/" + desktopLibraryName, // installed under a private directory
+        executableDir + "/" + desktopLibraryName,                  // unpacked side by side
+    };
 }
 
 int EntryPoint::main(int argc, char** argv) {
@@ -26,9 +62,33 @@ int EntryPoint::main(int argc, char** argv) {
     return 0;
 }
 
-int EntryPoint::runApplication(int, char**) {
-    std::fputs("perchwell: the application role is not built yet; only `perchwell hook` works\n", stderr);
-    return 1;
+int EntryPoint::runApplication(int argc, char** argv) {
+    const std::vector<std::string> candidates = desktopLibraryCandidates(executableDirectory());
+    const auto found = std::find_if(candidates.begin(), candidates.end(), fileExists);
+    if (found == candidates.end()) {
+        std::string message = "perchwell: cannot find the desktop library " +
+                              std::string(desktopLibraryName) + "; looked in:\n";
+        for (const auto& candidate : candidates) {
+            message += "  " + candidate + "\n";
+        }
+        std::fputs(message.c_str(), stderr);
+        return 1;
+    }
+    // Never closed: the application runs inside it until the process ends.
+    void* library = ::dlopen(found->c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* reason = ::dlerror();
+        std::fprintf(stderr, "perchwell: cannot load the desktop library %s: %s\n", found->c_str(),
+                     reason != nullptr ? reason : "unknown error");
+        return 1;
+    }
+    using EntryFunction = int (*)(int, char**);
+    auto entry = reinterpret_cast<EntryFunction>(::dlsym(library, desktopEntrySymbol));
+    if (entry == nullptr) {
+        std::fprintf(stderr, "perchwell: %s has no entry function %s\n", found->c_str(), desktopEntrySymbol);
+        return 1;
+    }
+    return entry(argc, argv);
 }
 
 } // namespace perchwell

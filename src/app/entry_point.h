@@ -13,6 +13,9 @@ public:
     // "hook", exact and case-sensitive, anywhere after the executable path.
     static bool isHookMode(const std::vector<std::string>& arguments);
 
+    // Where the application role looks for the desktop library, in order.
+    static std::vector<std::string> desktopLibraryCandidates(const std::string& executableDir);
+
 private:
     static int runApplication(int argc, char** argv);
 };

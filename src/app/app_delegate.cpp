@@ -1,0 +1,223 @@
+#include "app/app_delegate.h"
+
+#include "app/coordinator.h"
+#include "app/launch_agent_manager.h"
+#include "app/settings_store.h"
+#include "common/system_log.h"
+#include "companion/mascot_controlling.h"
+#include "hooks/hook_settings.h"
+#include "hooks/hook_socket_server.h"
+#include "platform/defaults_domain.h"
+#include "platform/linux/systemctl_runner.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QPointer>
+#include <algorithm>
+#include <cstdio>
+
+namespace perchwell {
+
+bool LaunchOptions::uiTesting() const {
+    return std::find(arguments.begin(), arguments.end(), "--uitesting") != arguments.end();
+}
+
+AppDelegate::AppDelegate(LaunchOptions options, SettingsStore* store, QObject* parent)
+    : QObject(parent), options_(std::move(options)),
+      store_(store != nullptr ? store : &SettingsStore::shared()) {}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::applicationDidFinishLaunching() {
+    if (!runLaunchGates() || !acquireInstanceLock()) {
+        return;
+    }
+    launched_ = true;
+    requestCameraAuthorization();
+    buildMascot();
+    buildCoordinator();
+    startHookServer();
+    buildLocalApi();
+    observeLocalApiSettings();
+    buildEyeBreak();
+    buildAgentKeepalive();
+    buildRunNotifier();
+    observeKeepaliveSettings();
+    buildMenuBar();
+    openWorkflowStore();
+    wireMascotCallbacks();
+    showMascot();
+    startCoordinator();
+    monitorAccessibility();
+    emit launchFinished();
+}
+
+void AppDelegate::applicationWillTerminate() {
+    if (!launched_) {
+        return;
+    }
+    launched_ = false;
+    if (options_.serviceManager != nullptr) {
+        LaunchAgentManager::bootoutForQuit(*options_.serviceManager);
+    } else {
+        LaunchAgentManager::bootoutForQuit();
+    }
+    stopHookServer();
+    releaseAgentKeepalive();
+}
+
+// --- Launch gates ---------------------------------------------------------------
+
+bool AppDelegate::runLaunchGates() {
+    const bool uiTesting = options_.uiTesting();
+    // The installation offer has no counterpart here: packages install the program.
+    installEditMenu();
+    if (!uiTesting) {
+        const bool handedOver = options_.serviceManager != nullptr
+                                    ? LaunchAgentManager::ensureLoaded(*options_.serviceManager)
+                                    : LaunchAgentManager::ensureLoaded();
+        if (handedOver) {
+            systemlog::write("[Perchwell] yielding to launchd-managed instance after bootstrap");
+            endLaunch(0);
+            return false;
+        }
+    }
+    return true;
+}
+
+void AppDelegate::installEditMenu() {
+    // Nothing to install: without a global menu bar, Qt's text widgets carry the
+    // standard editing shortcuts (undo, redo, cut, copy, paste, select all) themselves.
+}
+
+bool AppDelegate::acquireInstanceLock() {
+    auto lock = options_.instanceLockPath.empty() ? InstanceLock::acquire()
+                                                  : InstanceLock::acquire(options_.instanceLockPath);
+    if (!lock) {
+        const std::string line = "[Perchwell] " + lock.error().message + " — exiting";
+        // Said on the terminal too: whoever started this second copy should see why it left.
+        systemlog::write(line);
+        std::fprintf(stderr, "%s\n", line.c_str());
+        endLaunch(0);
+        return false;
+    }
+    instanceLock_.emplace(std::move(*lock));
+    return true;
+}
+
+void AppDelegate::endLaunch(int exitCode) {
+    exitCode_ = exitCode;
+    QCoreApplication::exit(exitCode);
+}
+
+// --- Launch sequence --------------------------------------------------------------
+
+void AppDelegate::requestCameraAuthorization() {
+    // Step 1: the eye break's camera authorisation is added with the eye break.
+}
+
+void AppDelegate::buildMascot() {
+    // Step 2: the mascot window controller is added with the desktop companion.
+    if (options_.headless) {
+        return;
+    }
+}
+
+void AppDelegate::buildCoordinator() {
+    coordinator_ = std::make_unique<Coordinator>(*store_, mascot_.get());
+}
+
+void AppDelegate::startHookServer() {
+    HookSocketServer::Options serverOptions;
+    // Answers come from the same settings file the hook process reads, re-read per
+    // request, so the socket and `perchwell hook` always agree.
+    serverOptions.settingsProvider = [path = store_->defaultsPath()] {
+        DefaultsDomain defaults(path);
+        return HookSettings::fromUserDefaults(defaults);
+    };
+    hookServer_ = std::make_unique<HookSocketServer>(std::move(serverOptions));
+    // A failure is logged by the server; hook processes then decide alone.
+    [[maybe_unused]] auto started = hookServer_->start();
+}
+
+void AppDelegate::buildLocalApi() {
+    // Step 5: the local API server is added with the local API.
+}
+
+void AppDelegate::observeLocalApiSettings() {
+    // Step 6: local API restarts on (mcpEnabled, mcpPort) are added with the local API.
+}
+
+void AppDelegate::buildEyeBreak() {
+    // Step 7: gaze tracker and eye break are added with the eye break.
+}
+
+void AppDelegate::buildAgentKeepalive() {
+    // Step 8: the agent keepalive and its command observers are added with the keepalive.
+}
+
+void AppDelegate::buildRunNotifier() {
+    // Step 9: the run notifier is added with the notifications.
+}
+
+void AppDelegate::observeKeepaliveSettings() {
+    // Step 10: keepalive settings subscriptions are added with the keepalive.
+}
+
+void AppDelegate::buildMenuBar() {
+    // Step 11: the tray menu is added with the desktop companion.
+    if (options_.headless) {
+        return;
+    }
+}
+
+void AppDelegate::openWorkflowStore() {
+    // Steps 12-14: workflow store, reader, watcher and idle tracker are wired once
+    // transcript ingestion is part of the build.
+}
+
+void AppDelegate::wireMascotCallbacks() {
+    // Step 15: mascot click and exercise-hit callbacks are added with the desktop companion.
+}
+
+void AppDelegate::showMascot() {
+    if (mascot_) {
+        mascot_->show();
+    }
+}
+
+void AppDelegate::startCoordinator() {
+    // Runs after the launch sequence has returned, so the state it shows replaces any
+    // mascot state set by the later steps.
+    QPointer<Coordinator> coordinator(coordinator_.get());
+    QMetaObject::invokeMethod(
+        this,
+        [coordinator] {
+            if (coordinator) {
+                coordinator->start();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void AppDelegate::monitorAccessibility() {
+    // Steps 18-19: permission monitoring is added with the desktop companion.
+    if (options_.headless) {
+        return;
+    }
+}
+
+// --- Teardown ---------------------------------------------------------------------
+
+void AppDelegate::stopHookServer() {
+    if (hookServer_) {
+        hookServer_->stop();
+        hookServer_.reset();
+    }
+}
+
+void AppDelegate::releaseAgentKeepalive() {
+    // The keepalive's release at quit is added with the keepalive.
+}
+
+} // namespace perchwell

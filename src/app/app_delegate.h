@@ -1,0 +1,104 @@
+#pragma once
+
+#include "app/instance_lock.h"
+
+#include <QObject>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace perchwell {
+
+class Coordinator;
+class HookSocketServer;
+class MascotControlling;
+class ServiceManagerRunner;
+class SettingsStore;
+
+// How this launch was asked to run.
+struct LaunchOptions {
+    std::vector<std::string> arguments; // the process arguments, executable path first
+    // No display: QCoreApplication, no windows, no tray; everything else runs.
+    bool headless = false;
+    // Runs the service-manager commands of the hand-over; null means `systemctl --user`.
+    ServiceManagerRunner* serviceManager = nullptr;
+    // The one-instance lock file; empty means the data directory's.
+    std::string instanceLockPath;
+
+    // "--uitesting" anywhere, the executable path included.
+    bool uiTesting() const;
+};
+
+// Owns every long-lived component of the application and builds them, in order, on
+// the main thread once the event loop runs. Each step of the launch sequence is its
+// own function below; components that are not part of this build yet leave theirs
+// empty. Main thread only.
+class AppDelegate : public QObject {
+    Q_OBJECT
+
+public:
+    explicit AppDelegate(LaunchOptions options, SettingsStore* store = nullptr, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // The launch gates, then the launch sequence. When a gate ends the launch (hand-over
+    // to the managed instance, or another instance holds the lock) it asks the event loop
+    // to quit with `exitCode()` and nothing is built.
+    void applicationDidFinishLaunching();
+    // The teardown, in order. Does nothing when the launch ended at a gate.
+    void applicationWillTerminate();
+
+    bool launched() const { return launched_; }
+    int exitCode() const { return exitCode_; }
+    bool headless() const { return options_.headless; }
+
+    SettingsStore& store() { return *store_; }
+    Coordinator* coordinator() const { return coordinator_.get(); }
+    MascotControlling* mascot() const { return mascot_.get(); }
+    HookSocketServer* hookServer() const { return hookServer_.get(); }
+
+signals:
+    // The launch sequence has run (every step returned).
+    void launchFinished();
+
+private:
+    // Launch gates. False: this launch ends here.
+    bool runLaunchGates();
+    void installEditMenu();
+    bool acquireInstanceLock();
+    void endLaunch(int exitCode);
+
+    // The launch sequence, in this order.
+    void requestCameraAuthorization(); // 1
+    void buildMascot();                // 2
+    void buildCoordinator();           // 3
+    void startHookServer();            // 4
+    void buildLocalApi();              // 5
+    void observeLocalApiSettings();    // 6
+    void buildEyeBreak();              // 7
+    void buildAgentKeepalive();        // 8
+    void buildRunNotifier();           // 9
+    void observeKeepaliveSettings();   // 10
+    void buildMenuBar();               // 11
+    void openWorkflowStore();          // 12-14
+    void wireMascotCallbacks();        // 15
+    void showMascot();                 // 16
+    void startCoordinator();           // 17
+    void monitorAccessibility();       // 18-19
+
+    // Teardown steps.
+    void stopHookServer();
+    void releaseAgentKeepalive();
+
+    LaunchOptions options_;
+    SettingsStore* store_;
+    std::optional<InstanceLock> instanceLock_;
+    bool launched_ = false;
+    int exitCode_ = 0;
+
+    std::unique_ptr<MascotControlling> mascot_;
+    std::unique_ptr<Coordinator> coordinator_;
+    std::unique_ptr<HookSocketServer> hookServer_;
+};
+
+} // namespace perchwell
