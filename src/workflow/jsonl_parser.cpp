@@ -1,0 +1,312 @@
+#include "workflow/jsonl_parser.h"
+
+#include <simdjson.h>
+
+#include <cstdint>
+#include <string>
+
+namespace perchwell::JSONLParser {
+namespace {
+
+using simdjson::dom::array;
+using simdjson::dom::element;
+using simdjson::dom::object;
+
+// A parser per thread keeps its buffers between lines; one that grew on a huge line
+// gives the memory back rather than holding it for the thread's life.
+constexpr size_t kKeptParserCapacity = 16u << 20;
+
+simdjson::dom::parser& threadParser() {
+    thread_local auto parser = std::make_unique<simdjson::dom::parser>();
+    if (parser->capacity() > kKeptParserCapacity) {
+        parser = std::make_unique<simdjson::dom::parser>();
+    }
+    return *parser;
+}
+
+std::optional<std::string> optionalString(const object& obj, std::string_view key) {
+    std::string_view value;
+    if (obj.at_key(key).get_string().get(value) != simdjson::SUCCESS) {
+        return std::nullopt;
+    }
+    return std::string(value);
+}
+
+bool requiredString(const object& obj, std::string_view key, std::string& out) {
+    std::string_view value;
+    if (obj.at_key(key).get_string().get(value) != simdjson::SUCCESS) {
+        return false;
+    }
+    out.assign(value);
+    return true;
+}
+
+// "type" of a content block, when it is a string.
+std::optional<std::string_view> blockType(const object& block) {
+    std::string_view type;
+    if (block.at_key("type").get_string().get(type) != simdjson::SUCCESS) {
+        return std::nullopt;
+    }
+    return type;
+}
+
+// The array's elements when every one of them is an object; nothing otherwise.
+std::optional<std::vector<object>> objectElements(const element& value) {
+    array items;
+    if (value.get_array().get(items) != simdjson::SUCCESS) {
+        return std::nullopt;
+    }
+    std::vector<object> objects;
+    for (element item : items) {
+        object obj;
+        if (item.get_object().get(obj) != simdjson::SUCCESS) {
+            return std::nullopt;
+        }
+        objects.push_back(obj);
+    }
+    return objects;
+}
+
+void appendPiece(std::string& text, bool& any, std::string_view piece) {
+    if (any) {
+        text.push_back('\n');
+    }
+    text.append(piece);
+    any = true;
+}
+
+std::string extractTextContent(const object& message) {
+    element content;
+    if (message.at_key("content").get(content) != simdjson::SUCCESS) {
+        return {};
+    }
+    std::string_view direct;
+    if (content.get_string().get(direct) == simdjson::SUCCESS) {
+        return std::string(direct);
+    }
+    const auto blocks = objectElements(content);
+    if (!blocks) {
+        return {};
+    }
+    std::string text;
+    bool any = false;
+    for (const object& block : *blocks) {
+        const auto type = blockType(block);
+        if (!type) {
+            continue;
+        }
+        if (*type == "text") {
+            std::string_view piece;
+            if (block.at_key("text").get_string().get(piece) == simdjson::SUCCESS) {
+                appendPiece(text, any, piece);
+            }
+        } else if (*type == "tool_result") {
+            appendPiece(text, any, "[tool_result]");
+        }
+    }
+    return text;
+}
+
+void extractAssistantContent(const object& message, std::string& text, std::vector<std::string>& tools) {
+    element content;
+    if (message.at_key("content").get(content) != simdjson::SUCCESS) {
+        return;
+    }
+    std::string_view direct;
+    if (content.get_string().get(direct) == simdjson::SUCCESS) {
+        text.assign(direct);
+        return;
+    }
+    const auto blocks = objectElements(content);
+    if (!blocks) {
+        return;
+    }
+    bool any = false;
+    for (const object& block : *blocks) {
+        const auto type = blockType(block);
+        if (!type) {
+            continue;
+        }
+        std::string_view value;
+        if (*type == "text") {
+            if (block.at_key("text").get_string().get(value) == simdjson::SUCCESS) {
+                appendPiece(text, any, value);
+            }
+        } else if (*type == "tool_use") {
+            if (block.at_key("name").get_string().get(value) == simdjson::SUCCESS) {
+                tools.emplace_back(value);
+            }
+        }
+    }
+}
+
+// The fields every user and assistant line needs: uuid, sessionId, a parseable
+// timestamp and an object "message".
+bool commonFields(const object& line, std::string& uuid, std::string& sessionId, double& timestamp,
+                  object& message) {
+    if (!requiredString(line, "uuid", uuid) || !requiredString(line, "sessionId", sessionId)) {
+        return false;
+    }
+    std::string_view ts;
+    if (line.at_key("timestamp").get_string().get(ts) != simdjson::SUCCESS) {
+        return false;
+    }
+    const auto parsed = parseTimestamp(ts);
+    if (!parsed) {
+        return false;
+    }
+    timestamp = *parsed;
+    return line.at_key("message").get_object().get(message) == simdjson::SUCCESS;
+}
+
+std::optional<UserEntry> parseUser(const object& line) {
+    UserEntry entry;
+    object message;
+    if (!commonFields(line, entry.uuid, entry.sessionId, entry.timestamp, message)) {
+        return std::nullopt;
+    }
+    entry.content = extractTextContent(message);
+    entry.promptId = optionalString(line, "promptId");
+    entry.cwd = optionalString(line, "cwd");
+    entry.gitBranch = optionalString(line, "gitBranch");
+    entry.permissionMode = optionalString(line, "permissionMode");
+    entry.parentUuid = optionalString(line, "parentUuid");
+    return entry;
+}
+
+std::optional<AssistantEntry> parseAssistant(const object& line) {
+    AssistantEntry entry;
+    object message;
+    if (!commonFields(line, entry.uuid, entry.sessionId, entry.timestamp, message)) {
+        return std::nullopt;
+    }
+    extractAssistantContent(message, entry.textContent, entry.toolUses);
+    entry.cwd = optionalString(line, "cwd");
+    entry.gitBranch = optionalString(line, "gitBranch");
+    entry.parentUuid = optionalString(line, "parentUuid");
+    return entry;
+}
+
+// Reads exactly `count` decimal digits at `pos`.
+bool digits(std::string_view s, size_t pos, size_t count, int& out) {
+    if (pos + count > s.size()) {
+        return false;
+    }
+    out = 0;
+    for (size_t i = pos; i < pos + count; ++i) {
+        if (s[i] < '0' || s[i] > '9') {
+            return false;
+        }
+        out = out * 10 + (s[i] - '0');
+    }
+    return true;
+}
+
+bool isLeapYear(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+int daysInMonth(int y, int m) {
+    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && isLeapYear(y) ? 29 : days[m - 1];
+}
+
+// Days from 1970-01-01 to the proleptic Gregorian date y-m-d.
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+} // namespace
+
+std::optional<double> parseTimestamp(std::string_view s) {
+    // YYYY-MM-DDTHH:MM:SS[.f+](Z|±HH:MM)
+    int year, month, day, hour, minute, second;
+    if (!digits(s, 0, 4, year) || s.size() < 19 || s[4] != '-' || !digits(s, 5, 2, month) || s[7] != '-' ||
+        !digits(s, 8, 2, day) || s[10] != 'T' || !digits(s, 11, 2, hour) || s[13] != ':' ||
+        !digits(s, 14, 2, minute) || s[16] != ':' || !digits(s, 17, 2, second)) {
+        return std::nullopt;
+    }
+    if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 || minute > 59 ||
+        second > 59) {
+        return std::nullopt;
+    }
+    size_t pos = 19;
+    double fraction = 0;
+    if (pos < s.size() && s[pos] == '.') {
+        ++pos;
+        // Nanoseconds are as fine as anyone writes; further digits are read and ignored.
+        int64_t numerator = 0;
+        int64_t denominator = 1;
+        const size_t start = pos;
+        while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') {
+            if (pos - start < 9) {
+                numerator = numerator * 10 + (s[pos] - '0');
+                denominator *= 10;
+            }
+            ++pos;
+        }
+        if (pos == start) {
+            return std::nullopt;
+        }
+        fraction = static_cast<double>(numerator) / static_cast<double>(denominator);
+    }
+    if (pos >= s.size()) {
+        return std::nullopt;
+    }
+    int offsetMinutes = 0;
+    if (s[pos] == 'Z') {
+        ++pos;
+    } else if (s[pos] == '+' || s[pos] == '-') {
+        int oh, om;
+        if (!digits(s, pos + 1, 2, oh) || pos + 3 >= s.size() || s[pos + 3] != ':' ||
+            !digits(s, pos + 4, 2, om) || oh > 23 || om > 59) {
+            return std::nullopt;
+        }
+        offsetMinutes = (s[pos] == '-' ? -1 : 1) * (oh * 60 + om);
+        pos += 6;
+    } else {
+        return std::nullopt;
+    }
+    if (pos != s.size()) {
+        return std::nullopt;
+    }
+    const int64_t seconds =
+        daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 + hour * 3600 +
+        minute * 60 + second - offsetMinutes * 60;
+    return static_cast<double>(seconds) + fraction;
+}
+
+std::optional<JSONLEntry> parse(std::string_view line) {
+    element root;
+    if (threadParser().parse(line.data(), line.size()).get(root) != simdjson::SUCCESS) {
+        return std::nullopt;
+    }
+    object obj;
+    if (root.get_object().get(obj) != simdjson::SUCCESS) {
+        return std::nullopt;
+    }
+    std::string_view type;
+    if (obj.at_key("type").get_string().get(type) != simdjson::SUCCESS) {
+        return std::nullopt;
+    }
+    if (type == "user") {
+        if (auto entry = parseUser(obj)) {
+            return JSONLEntry{std::move(*entry)};
+        }
+        return std::nullopt;
+    }
+    if (type == "assistant") {
+        if (auto entry = parseAssistant(obj)) {
+            return JSONLEntry{std::move(*entry)};
+        }
+        return std::nullopt;
+    }
+    return JSONLEntry{OtherEntry{std::string(type)}};
+}
+
+} // namespace perchwell::JSONLParser
