@@ -1,6 +1,8 @@
 #include "api/api_types.h"
 
 #include <array>
+#include <cmath>
+#include <ctime>
 
 namespace perchwell {
 namespace {
@@ -73,6 +75,32 @@ nlohmann::json MCPControlResponse::toJSON() const {
         out["message"] = *message;
     }
     return out;
+}
+
+std::string iso8601(double secondsSinceEpoch) {
+    const auto whole = static_cast<std::time_t>(std::floor(secondsSinceEpoch));
+    std::tm utc{};
+    ::gmtime_r(&whole, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+nlohmann::json sessionItemJSON(const SessionCard& card) {
+    nlohmann::json item = {{"sessionId", card.sessionId},     {"projectId", card.projectId},
+                           {"projectName", card.projectName}, {"source", toString(card.source)},
+                           {"status", toString(card.status)}, {"policy", toString(card.policy)},
+                           {"promptCount", card.promptCount}, {"turnCount", card.turnCount}};
+    if (card.firstActivity) {
+        item["firstActivity"] = iso8601(*card.firstActivity);
+    }
+    if (card.lastActivity) {
+        item["lastActivity"] = iso8601(*card.lastActivity);
+    }
+    if (card.gitBranch) {
+        item["gitBranch"] = *card.gitBranch;
+    }
+    return item;
 }
 
 std::optional<SessionPolicyRequest> SessionPolicyRequest::decode(const std::optional<std::string>& body) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "hooks/review_policy_level.h"
+#include "workflow/session_card.h"
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
@@ -55,6 +56,12 @@ struct SessionPolicyRequest {
     // Both members must be strings and the level one of the four lower-case raw names.
     static std::optional<SessionPolicyRequest> decode(const std::optional<std::string>& body);
 };
+
+// One item of GET /api/sessions; absent instants and branch leave their member out.
+nlohmann::json sessionItemJSON(const SessionCard& card);
+
+// "2026-12-06T20:41:05Z": UTC, whole seconds (fractions truncated toward the past).
+std::string iso8601(double secondsSinceEpoch);
 
 // Parses a request body as JSON; nothing for an absent body or text that is not JSON.
 std::optional<nlohmann::json> parseJSONBody(const std::optional<std::string>& body);

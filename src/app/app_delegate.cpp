@@ -1,5 +1,7 @@
 #include "app/app_delegate.h"
 
+#include "api/mcp_restart_pipeline.h"
+#include "api/mcp_server.h"
 #include "app/coordinator.h"
 #include "app/launch_agent_manager.h"
 #include "app/settings_store.h"
@@ -141,11 +143,18 @@ void AppDelegate::startHookServer() {
 }
 
 void AppDelegate::buildLocalApi() {
-    // Step 5: the local API server is added with the local API.
+    // Step 5: the workflow store is handed over once it is open (setWorkflowStore).
+    mcp_ = std::make_unique<MCPServer>(*store_);
+    mcp_->setCoordinator(coordinator_.get());
+    mcp_->setMascot(mascot_.get());
+    if (store_->mcpEnabled()) {
+        mcp_->start();
+    }
 }
 
 void AppDelegate::observeLocalApiSettings() {
-    // Step 6: local API restarts on (mcpEnabled, mcpPort) are added with the local API.
+    // Step 6.
+    mcpPipelineCancellable_ = std::make_unique<MCPRestartPipeline>(*store_, *mcp_);
 }
 
 void AppDelegate::buildEyeBreak() {

@@ -13,6 +13,8 @@ namespace perchwell {
 class Coordinator;
 class HookSocketServer;
 class MascotControlling;
+class MCPRestartPipeline;
+class MCPServer;
 class ServiceManagerRunner;
 class SettingsStore;
 
@@ -56,6 +58,7 @@ public:
     Coordinator* coordinator() const { return coordinator_.get(); }
     MascotControlling* mascot() const { return mascot_.get(); }
     HookSocketServer* hookServer() const { return hookServer_.get(); }
+    MCPServer* mcp() const { return mcp_.get(); }
 
 signals:
     // The launch sequence has run (every step returned).
@@ -99,6 +102,8 @@ private:
     std::unique_ptr<MascotControlling> mascot_;
     std::unique_ptr<Coordinator> coordinator_;
     std::unique_ptr<HookSocketServer> hookServer_;
+    std::unique_ptr<MCPServer> mcp_;
+    std::unique_ptr<MCPRestartPipeline> mcpPipelineCancellable_;
 };
 
 } // namespace perchwell
