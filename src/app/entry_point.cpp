@@ -41,11 +41,12 @@ bool EntryPoint::isHookMode(const std::vector<std::string>& arguments) {
 }
 
 std::vector<std::string> EntryPoint::desktopLibraryCandidates(const std::string& executableDir) {
+    // The build tree (bin/ beside lib/) and /usr/bin -> /usr/lib; then a private
+    // directory of the installed tree; then side by side.
     return {
-        executableDir + "/../lib/" +
-            desktopLibraryName, // build tree (bin/ beside lib/), /usr/bin -> /usr/lib
-        executableDir + "/../lib/perchwell/" + desktopLibraryName, // installed under a private directory
-        executableDir + "/" + desktopLibraryName,                  // unpacked side by side
+        executableDir + "/../lib/" + desktopLibraryName,
+        executableDir + "/../lib/perchwell/" + desktopLibraryName,
+        executableDir + "/" + desktopLibraryName,
     };
 }
 

@@ -29,7 +29,9 @@ bool writeAll(int fd, std::string_view bytes) {
 
 } // namespace
 
-std::string errnoText(int err) { return std::strerror(err); }
+std::string errnoText(int err) {
+    return std::strerror(err);
+}
 
 std::string parentDirectory(const std::string& path) {
     const auto slash = path.find_last_of('/');
@@ -94,7 +96,8 @@ Result<void> writeFileAtomically(const std::string& path, std::string_view bytes
         return Error{"cannot create temporary file for " + path + ": " + errnoText(errno)};
     }
     const std::string tmp(name.data());
-    const bool written = ::fchmod(fd.get(), mode) == 0 && writeAll(fd.get(), bytes) && ::fdatasync(fd.get()) == 0;
+    const bool written =
+        ::fchmod(fd.get(), mode) == 0 && writeAll(fd.get(), bytes) && ::fdatasync(fd.get()) == 0;
     const int err = errno;
     if (!written || ::close(fd.release()) != 0) {
         ::unlink(tmp.c_str());

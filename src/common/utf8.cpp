@@ -61,7 +61,9 @@ bool isHorizontalSpace(char32_t cp) {
 
 } // namespace
 
-bool isValid(std::string_view text) { return simdjson::validate_utf8(text.data(), text.size()); }
+bool isValid(std::string_view text) {
+    return simdjson::validate_utf8(text.data(), text.size());
+}
 
 bool isAscii(std::string_view text) {
     for (char c : text) {

@@ -111,8 +111,8 @@ void HookCommand::run(int inFd, int outFd) {
     appendLog(toolName, decision.decision, cwd, decision.tag);
 }
 
-HookCommand::Decision HookCommand::decide(std::optional<std::string_view> inputData, const HookSettings& settings,
-                                          ReviewPolicyLevel sessionPolicy) {
+HookCommand::Decision HookCommand::decide(std::optional<std::string_view> inputData,
+                                          const HookSettings& settings, ReviewPolicyLevel sessionPolicy) {
     return decide(HookInput::parse(inputData), settings, sessionPolicy);
 }
 
@@ -151,7 +151,8 @@ HookCommand::Decision HookCommand::decide(const HookInput& input, const HookSett
     if (strict || settings.pathRules) {
         for (const PathRule& rule : defaultPathRules()) {
             if (rule.regex.search(haystack)) {
-                return ruleDecision("ask", "Perchwell: " + rule.reason + " — defer to user", "path:" + rule.tag);
+                return ruleDecision("ask", "Perchwell: " + rule.reason + " — defer to user",
+                                    "path:" + rule.tag);
             }
         }
     }
@@ -163,7 +164,8 @@ HookCommand::Decision HookCommand::decide(const HookInput& input, const HookSett
                 continue;
             }
             if (matches(keyword, haystack)) {
-                return ruleDecision("ask", "Perchwell: dangerous keyword '" + keyword + "' detected — defer to user",
+                return ruleDecision("ask",
+                                    "Perchwell: dangerous keyword '" + keyword + "' detected — defer to user",
                                     "kw:" + keyword);
             }
         }
@@ -171,7 +173,8 @@ HookCommand::Decision HookCommand::decide(const HookInput& input, const HookSett
     return ruleDecision("allow", "Perchwell policy approved", "ok");
 }
 
-std::string HookCommand::buildHaystack(std::string_view toolName, std::optional<simdjson::dom::object> toolInput) {
+std::string HookCommand::buildHaystack(std::string_view toolName,
+                                       std::optional<simdjson::dom::object> toolInput) {
     std::string haystack(toolName);
     if (toolInput) {
         for (simdjson::dom::key_value_pair field : *toolInput) {
@@ -200,9 +203,12 @@ std::string HookCommand::emptyAnswerJSON(std::string_view eventName) {
     return answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-void HookCommand::emitEmpty(std::string_view eventName, int outFd) { writeText(outFd, emptyAnswerJSON(eventName) + "\n"); }
+void HookCommand::emitEmpty(std::string_view eventName, int outFd) {
+    writeText(outFd, emptyAnswerJSON(eventName) + "\n");
+}
 
-std::optional<std::string> HookCommand::extractField(std::optional<std::string_view> from, std::string_view key) {
+std::optional<std::string> HookCommand::extractField(std::optional<std::string_view> from,
+                                                     std::string_view key) {
     return HookInput::parse(from).stringField(key);
 }
 

@@ -36,7 +36,8 @@ public:
 
     static Decision decide(std::optional<std::string_view> inputData, const HookSettings& settings,
                            ReviewPolicyLevel sessionPolicy);
-    static Decision decide(const HookInput& input, const HookSettings& settings, ReviewPolicyLevel sessionPolicy);
+    static Decision decide(const HookInput& input, const HookSettings& settings,
+                           ReviewPolicyLevel sessionPolicy);
 
     static std::string formatDecisionJSON(const Decision& decision);
     // The answer for every event other than "PreToolUse", written with a line feed.
@@ -51,9 +52,11 @@ public:
 
     static std::optional<std::string> extractSessionId(std::optional<std::string_view> from);
     static std::optional<std::string> extractEventName(std::optional<std::string_view> from);
-    static std::optional<std::string> extractField(std::optional<std::string_view> from, std::string_view key);
+    static std::optional<std::string> extractField(std::optional<std::string_view> from,
+                                                   std::string_view key);
 
-    static std::string buildHaystack(std::string_view toolName, std::optional<simdjson::dom::object> toolInput);
+    static std::string buildHaystack(std::string_view toolName,
+                                     std::optional<simdjson::dom::object> toolInput);
     static bool matches(std::string_view needle, std::string_view haystack) {
         return keywordMatches(needle, haystack);
     }

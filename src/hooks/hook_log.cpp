@@ -15,7 +15,8 @@ void reportLogFailure(const std::string& message) {
     if (logReported.exchange(true)) {
         return;
     }
-    systemlog::write("[Perchwell hook] hook-events.log unavailable — Dashboard counts will be incomplete: " + message);
+    systemlog::write("[Perchwell hook] hook-events.log unavailable — Dashboard counts will be incomplete: " +
+                     message);
 }
 
 std::string utcTimestamp() {
@@ -29,7 +30,9 @@ std::string utcTimestamp() {
 
 } // namespace
 
-std::string HookCommand::hookEventsLogPath() { return Paths::dataFile("hook-events.log"); }
+std::string HookCommand::hookEventsLogPath() {
+    return Paths::dataFile("hook-events.log");
+}
 
 void HookCommand::appendLog(std::string_view toolName, std::string_view decision, std::string_view cwd,
                             std::string_view reason) {
@@ -48,6 +51,8 @@ void HookCommand::appendLog(std::string_view toolName, std::string_view decision
     }
 }
 
-void HookCommand::resetLogReportForTesting() { logReported = false; }
+void HookCommand::resetLogReportForTesting() {
+    logReported = false;
+}
 
 } // namespace perchwell

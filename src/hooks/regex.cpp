@@ -6,7 +6,9 @@
 
 namespace perchwell {
 
-void Regex::Free::operator()(pcre2_real_code_8* code) const { pcre2_code_free(code); }
+void Regex::Free::operator()(pcre2_real_code_8* code) const {
+    pcre2_code_free(code);
+}
 
 std::optional<Regex> Regex::compile(std::string_view pattern, bool jit) {
     int errorCode = 0;
@@ -30,8 +32,8 @@ bool Regex::search(std::string_view subject) const {
     if (!data) {
         return false;
     }
-    const int rc = pcre2_match(code_.get(), reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), 0, 0,
-                               data.get(), nullptr);
+    const int rc = pcre2_match(code_.get(), reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), 0,
+                               0, data.get(), nullptr);
     return rc >= 0;
 }
 
@@ -40,7 +42,8 @@ std::string escapeForRegex(std::string_view literal) {
     out.reserve(literal.size() * 2);
     for (char c : literal) {
         const auto u = static_cast<unsigned char>(c);
-        const bool plain = u >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        const bool plain =
+            u >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
         if (!plain) {
             out.push_back('\\');
         }

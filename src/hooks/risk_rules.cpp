@@ -51,9 +51,9 @@ const std::vector<RiskRule>& pathRuleTable() {
 }
 
 const std::vector<std::string>& defaultDangerousKeywords() {
-    static const std::vector<std::string> keywords = {
-        "delete", "rm -rf", "drop database", "force push", "reset --hard", "git push -f", "git push --force",
-        "--no-verify"};
+    static const std::vector<std::string> keywords = {"delete",           "rm -rf",       "drop database",
+                                                      "force push",       "reset --hard", "git push -f",
+                                                      "git push --force", "--no-verify"};
     return keywords;
 }
 
@@ -67,7 +67,8 @@ bool keywordMatches(std::string_view needle, std::string_view haystack) {
     const char first = needle.front();
     const bool wordStart = (first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z') ||
                            (first >= '0' && first <= '9') || first == '_';
-    const std::string pattern = std::string(wordStart ? R"(\b)" : "(?:^|[^a-zA-Z0-9_])") + escapeForRegex(needle);
+    const std::string pattern =
+        std::string(wordStart ? R"(\b)" : "(?:^|[^a-zA-Z0-9_])") + escapeForRegex(needle);
     // Keywords change with the settings, so they are compiled per decision; the
     // interpreter is cheaper than a JIT compile for one search.
     if (auto regex = Regex::compile(pattern, /*jit=*/false)) {

@@ -32,7 +32,9 @@ std::optional<std::map<std::string, std::string>> readPolicyFile() {
 
 } // namespace
 
-std::string HookCommand::sessionPoliciesPath() { return Paths::dataFile("session-policies.json"); }
+std::string HookCommand::sessionPoliciesPath() {
+    return Paths::dataFile("session-policies.json");
+}
 
 std::map<std::string, ReviewPolicyLevel> HookCommand::loadAllSessionPolicies() {
     std::map<std::string, ReviewPolicyLevel> policies;

@@ -19,7 +19,9 @@ nlohmann::json loadObject(const std::string& path) {
 
 DefaultsDomain::DefaultsDomain(std::string path) : path_(std::move(path)), stored_(loadObject(path_)) {}
 
-DefaultsDomain DefaultsDomain::standard() { return DefaultsDomain(Paths::defaultsFile()); }
+DefaultsDomain DefaultsDomain::standard() {
+    return DefaultsDomain(Paths::defaultsFile());
+}
 
 void DefaultsDomain::registerDefaults(const nlohmann::json& values) {
     if (!values.is_object()) {

@@ -43,7 +43,9 @@ std::string Paths::userConfigRoot() {
     return base.empty() ? home() + "/.config" : base;
 }
 
-std::string Paths::configDirectory() { return userConfigRoot() + "/perchwell"; }
+std::string Paths::configDirectory() {
+    return userConfigRoot() + "/perchwell";
+}
 
 std::string Paths::claudeDirectory() {
     if (const char* dir = std::getenv("CLAUDE_CONFIG_DIR"); dir != nullptr && dir[0] != '\0') {
@@ -52,10 +54,16 @@ std::string Paths::claudeDirectory() {
     return home() + "/.claude";
 }
 
-std::string Paths::defaultsFile() { return configDirectory() + "/defaults.json"; }
+std::string Paths::defaultsFile() {
+    return configDirectory() + "/defaults.json";
+}
 
-Result<void> Paths::ensureDataDirectory() { return files::ensureDirectory(dataDirectory(), dataDirectoryMode); }
+Result<void> Paths::ensureDataDirectory() {
+    return files::ensureDirectory(dataDirectory(), dataDirectoryMode);
+}
 
-std::string Paths::dataFile(const std::string& name) { return dataDirectory() + "/" + name; }
+std::string Paths::dataFile(const std::string& name) {
+    return dataDirectory() + "/" + name;
+}
 
 } // namespace perchwell

@@ -14,9 +14,12 @@
 
 namespace perchwell::testing {
 
-std::string binaryPath(const std::string& name) { return std::string(PERCHWELL_BIN_DIR) + "/" + name; }
+std::string binaryPath(const std::string& name) {
+    return std::string(PERCHWELL_BIN_DIR) + "/" + name;
+}
 
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& input, bool closeStdoutEarly) {
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& input,
+                         bool closeStdoutEarly) {
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");

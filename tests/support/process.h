@@ -6,8 +6,8 @@
 namespace perchwell::testing {
 
 struct ProcessResult {
-    int exitCode = -1;   // -1 when killed by a signal
-    int termSignal = 0;  // the signal, when killed
+    int exitCode = -1;  // -1 when killed by a signal
+    int termSignal = 0; // the signal, when killed
     std::string out;
     std::string err;
 };

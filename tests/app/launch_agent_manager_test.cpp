@@ -1,0 +1,101 @@
+#include "app/launch_agent_manager.h"
+#include "common/system_log.h"
+#include "platform/service_manager_runner.h"
+#include "support/temp_home.h"
+
+#include <deque>
+#include <gtest/gtest.h>
+
+namespace perchwell {
+namespace {
+
+// Answers each call with the next scripted status and records the arguments.
+class ScriptedRunner final : public ServiceManagerRunner {
+public:
+    int run(const std::vector<std::string>& arguments) override {
+        calls.push_back(arguments);
+        if (statuses.empty()) {
+            return 0;
+        }
+        const int status = statuses.front();
+        statuses.pop_front();
+        return status;
+    }
+    std::deque<int> statuses;
+    std::vector<std::vector<std::string>> calls;
+};
+
+using Calls = std::vector<std::vector<std::string>>;
+const std::vector<std::string> print{"is-active", "--quiet", "perchwell.service"};
+const std::vector<std::string> bootstrap{"start", "perchwell.service"};
+const std::vector<std::string> bootout{"stop", "--no-block", "perchwell.service"};
+
+class LaunchAgentManagerTest : public ::testing::Test {
+protected:
+    LaunchAgentManagerTest() {
+        systemlog::setSink([this](std::string_view line) { lines.emplace_back(line); });
+    }
+    ~LaunchAgentManagerTest() override { systemlog::setSink({}); }
+    void installUnit() {
+        testing::writeFile(LaunchAgentManager::unitPath(), "[Service]\nExecStart=perchwell\n");
+    }
+
+    testing::TempHome home;
+    ScriptedRunner runner;
+    std::vector<std::string> lines;
+};
+
+TEST_F(LaunchAgentManagerTest, UnitLivesInTheUserConfigDirectory) {
+    EXPECT_EQ(LaunchAgentManager::unitPath(), home.path() + "/.config/systemd/user/perchwell.service");
+}
+
+TEST_F(LaunchAgentManagerTest, WithoutAUnitNothingIsEverRun) {
+    EXPECT_FALSE(LaunchAgentManager::ensureLoaded(runner));
+    LaunchAgentManager::bootoutForQuit(runner);
+    EXPECT_TRUE(runner.calls.empty());
+    EXPECT_TRUE(lines.empty());
+}
+
+TEST_F(LaunchAgentManagerTest, HandOverDecisions) {
+    const struct {
+        std::deque<int> statuses;
+        bool handsOver;
+        Calls calls;
+        std::vector<std::string> lines;
+    } cases[] = {
+        // Already running: this instance carries on, nothing is started.
+        {{0}, false, {print}, {}},
+        // Not running: start it and hand over.
+        {{3, 0}, true, {print, bootstrap}, {"[Perchwell] launchagent: bootstrap status=0"}},
+        // Start failed: only logged, carry on.
+        {{3, 5}, false, {print, bootstrap}, {"[Perchwell] launchagent: bootstrap status=5"}},
+        // Tool missing: both runs report -1.
+        {{-1, -1}, false, {print, bootstrap}, {"[Perchwell] launchagent: bootstrap status=-1"}},
+    };
+    installUnit();
+    for (const auto& c : cases) {
+        runner.statuses = c.statuses;
+        runner.calls.clear();
+        lines.clear();
+        EXPECT_EQ(LaunchAgentManager::ensureLoaded(runner), c.handsOver);
+        EXPECT_EQ(runner.calls, c.calls);
+        EXPECT_EQ(lines, c.lines);
+    }
+}
+
+TEST_F(LaunchAgentManagerTest, BootoutOnlyWhenRunningAndOnlyLogged) {
+    installUnit();
+    runner.statuses = {3};
+    LaunchAgentManager::bootoutForQuit(runner);
+    EXPECT_EQ(runner.calls, Calls{print});
+    EXPECT_TRUE(lines.empty());
+
+    runner.calls.clear();
+    runner.statuses = {0, 1};
+    LaunchAgentManager::bootoutForQuit(runner);
+    EXPECT_EQ(runner.calls, (Calls{print, bootout}));
+    EXPECT_EQ(lines, std::vector<std::string>{"[Perchwell] launchagent: bootout status=1"});
+}
+
+} // namespace
+} // namespace perchwell
