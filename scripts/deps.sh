@@ -3,13 +3,22 @@
 PERCHWELL_BUILD_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libpcre2-dev libsimdjson-dev nlohmann-json3-dev libsqlite3-dev
-  qt6-base-dev
+  qt6-base-dev libsecret-1-dev
 )
 
 PERCHWELL_TEST_PACKAGES=(
   clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth binutils sqlite3
+  nodejs
+)
+# The MCP SDK test installs its client with npm; Debian ships npm apart from nodejs.
+command -v npm >/dev/null 2>&1 || PERCHWELL_TEST_PACKAGES+=(npm)
+
+# Installed by the benchmark scripts that use them, not by the test run (a distribution
+# nginx starts a system service where systemd runs).
+PERCHWELL_BENCH_PACKAGES=(
+  wrk nginx-light
 )
 
 perchwell_install_missing() {
