@@ -229,7 +229,8 @@ void MCPServer::receive(QTcpSocket* socket) {
         return;
     }
     while (socket->bytesAvailable() > 0) {
-        const QByteArray chunk = socket->read(receiveChunkBytes);
+        // Sized to what is there: read(max) would allocate the whole chunk every time.
+        const QByteArray chunk = socket->read(std::min<qint64>(socket->bytesAvailable(), receiveChunkBytes));
         connection->buffer.append(chunk.constData(), static_cast<size_t>(chunk.size()));
         if (connection->buffer.size() > HTTPRequest::maxRequestBytes) {
             log_.warning("recv: request exceeded " + std::to_string(HTTPRequest::maxRequestBytes) +
@@ -261,7 +262,9 @@ void MCPServer::send(const HTTPResponse& response, QTcpSocket* socket) {
     }
     const std::string bytes = response.serialize();
     socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
-    // Closes once everything is written.
+    // Hands the bytes to the kernel now rather than on the next loop turn, then closes
+    // once everything is written.
+    socket->flush();
     socket->disconnectFromHost();
 }
 
