@@ -11,6 +11,9 @@
 #include "hooks/hook_socket_server.h"
 #include "platform/defaults_domain.h"
 #include "platform/linux/systemctl_runner.h"
+#include "workflow/workflow_reader.h"
+#include "workflow/workflow_store.h"
+#include "workflow/workflow_watcher.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -28,7 +31,11 @@ AppDelegate::AppDelegate(LaunchOptions options, SettingsStore* store, QObject* p
     : QObject(parent), options_(std::move(options)),
       store_(store != nullptr ? store : &SettingsStore::shared()) {}
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate() {
+    // The watcher's callbacks post to this object from the watcher's executor: end it
+    // (draining that executor) before anything else here goes away.
+    workflowWatcher_.reset();
+}
 
 void AppDelegate::applicationDidFinishLaunching() {
     if (!runLaunchGates() || !acquireInstanceLock()) {
@@ -181,8 +188,38 @@ void AppDelegate::buildMenuBar() {
 }
 
 void AppDelegate::openWorkflowStore() {
-    // Steps 12-14: workflow store, reader, watcher and idle tracker are wired once
-    // transcript ingestion is part of the build.
+    auto opened = WorkflowStore::open();
+    if (!opened) {
+        systemlog::write("[Perchwell] WorkflowStore init failed: " + opened.error().message +
+                         " — dashboard will be unavailable");
+        return;
+    }
+    workflowStore_ = std::move(*opened);
+    // 13.1: the local API sees the store from the moment it is open.
+    if (mcp_) {
+        mcp_->setWorkflowStore(workflowStore_.get());
+    }
+    workflowReader_ = std::make_unique<WorkflowReader>();
+    workflowWatcher_ = std::make_unique<WorkflowWatcher>(*workflowStore_, *workflowReader_);
+    // 13.3-13.5: idle tracker, prompt enhancer and the idle-threshold subscription are
+    // added with their components.
+    startWorkflowWatcher();
+}
+
+void AppDelegate::startWorkflowWatcher() {
+    // The callbacks run on the watcher's executor; each record is moved to the main
+    // thread, where the keepalive and the idle tracker take it (they connect to the
+    // two signals).
+    workflowWatcher_->onUserPromptIngested = [this](const UserEntry& entry) {
+        QMetaObject::invokeMethod(
+            this, [this, entry] { emit userPromptIngested(entry); }, Qt::QueuedConnection);
+    };
+    workflowWatcher_->onAssistantIngested = [this](const AssistantEntry& entry) {
+        QMetaObject::invokeMethod(
+            this, [this, entry] { emit assistantIngested(entry); }, Qt::QueuedConnection);
+    };
+    // Not awaited: the back-fill runs on the watcher's executor while the launch goes on.
+    [[maybe_unused]] auto started = workflowWatcher_->start();
 }
 
 void AppDelegate::wireMascotCallbacks() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/instance_lock.h"
+#include "workflow/jsonl_entry.h"
 
 #include <QObject>
 #include <memory>
@@ -17,6 +18,9 @@ class MCPRestartPipeline;
 class MCPServer;
 class ServiceManagerRunner;
 class SettingsStore;
+class WorkflowReader;
+class WorkflowStore;
+class WorkflowWatcher;
 
 // How this launch was asked to run.
 struct LaunchOptions {
@@ -59,10 +63,16 @@ public:
     MascotControlling* mascot() const { return mascot_.get(); }
     HookSocketServer* hookServer() const { return hookServer_.get(); }
     MCPServer* mcp() const { return mcp_.get(); }
+    // Null when the store could not be opened.
+    WorkflowStore* workflowStore() const { return workflowStore_.get(); }
+    WorkflowWatcher* workflowWatcher() const { return workflowWatcher_.get(); }
 
 signals:
     // The launch sequence has run (every step returned).
     void launchFinished();
+    // A new record of a live session, delivered on the main thread.
+    void userPromptIngested(const perchwell::UserEntry& entry);
+    void assistantIngested(const perchwell::AssistantEntry& entry);
 
 private:
     // Launch gates. False: this launch ends here.
@@ -84,6 +94,7 @@ private:
     void observeKeepaliveSettings();   // 10
     void buildMenuBar();               // 11
     void openWorkflowStore();          // 12-14
+    void startWorkflowWatcher();       // 13.6
     void wireMascotCallbacks();        // 15
     void showMascot();                 // 16
     void startCoordinator();           // 17
@@ -102,6 +113,11 @@ private:
     std::unique_ptr<MascotControlling> mascot_;
     std::unique_ptr<Coordinator> coordinator_;
     std::unique_ptr<HookSocketServer> hookServer_;
+    // In this order: the watcher uses the reader and the store and goes first.
+    std::unique_ptr<WorkflowStore> workflowStore_;
+    std::unique_ptr<WorkflowReader> workflowReader_;
+    std::unique_ptr<WorkflowWatcher> workflowWatcher_;
+    // After the store: the local API holds it and is destroyed before it.
     std::unique_ptr<MCPServer> mcp_;
     std::unique_ptr<MCPRestartPipeline> mcpPipelineCancellable_;
 };

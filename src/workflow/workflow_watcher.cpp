@@ -1,0 +1,332 @@
+#include "workflow/workflow_watcher.h"
+
+#include "common/file_util.h"
+#include "platform/paths.h"
+#include "workflow/workflow_reader.h"
+#include "workflow/workflow_store.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+namespace perchwell {
+namespace {
+
+// A directory changes: entries come and go, or the directory itself goes.
+constexpr uint32_t kRootMask =
+    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+// A project directory also reports writes to the files in it, so one watch covers its
+// session files, those created later included.
+constexpr uint32_t kDirectoryMask = IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_ONLYDIR;
+
+std::string baseName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string sessionIdOf(const std::string& file) {
+    std::string name = baseName(file);
+    const auto dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+} // namespace
+
+WorkflowWatcher::WorkflowWatcher(WorkflowStore& store, WorkflowReader& reader, std::string root)
+    : store_(store), reader_(reader), root_(std::move(root)) {}
+
+WorkflowWatcher::~WorkflowWatcher() {
+    ++generation_;
+    executor_.run([this] { doStop(); }).get();
+}
+
+std::string WorkflowWatcher::defaultRoot() {
+    return Paths::claudeDirectory() + "/projects";
+}
+
+std::future<void> WorkflowWatcher::start() {
+    const uint64_t generation = ++generation_;
+    return executor_.submit([this, generation] { doStart(generation); });
+}
+
+std::future<void> WorkflowWatcher::stop() {
+    ++generation_;
+    return executor_.submit([this] { doStop(); });
+}
+
+WorkflowWatcher::WatchState WorkflowWatcher::watchState() {
+    return executor_
+        .run([this] {
+            return WatchState{rootWatch_, directoryWatches_.size(), fileSources_.size()};
+        })
+        .get();
+}
+
+std::optional<bool> WorkflowWatcher::sessionIsLive(const std::string& sessionId) {
+    return executor_
+        .run([&]() -> std::optional<bool> {
+            const auto it = sessionIsLive_.find(sessionId);
+            return it == sessionIsLive_.end() ? std::nullopt : std::optional<bool>(it->second);
+        })
+        .get();
+}
+
+void WorkflowWatcher::doStart(uint64_t generation) {
+    doStop();
+    if (!current(generation)) {
+        return; // a later start() or stop() supersedes this one
+    }
+    // Watches first, then the listing: whatever appears meanwhile is either listed or
+    // reported, and lines written during the back-fill are caught up right after it.
+    if (openEventSource()) {
+        armRootWatcher();
+    }
+    for (const auto& project : ProjectScanner::scan(root_)) {
+        armDirectoryWatcher(project);
+    }
+    const auto projects = ProjectScanner::scan(root_);
+    for (const auto& project : projects) {
+        for (const auto& file : project.sessionFiles) {
+            registerFile(file, project.directoryName);
+        }
+    }
+    backfill(projects, generation);
+    if (current(generation)) {
+        log_.info("watcher started: rootFD=" + std::to_string(rootWatch_) + ", watching " +
+                  std::to_string(fileSources_.size()) + " file(s)");
+    }
+}
+
+void WorkflowWatcher::doStop() {
+    if (eventThread_.joinable()) {
+        const uint64_t one = 1;
+        (void)!::write(wakeFd_.get(), &one, sizeof one);
+        eventThread_.join();
+    }
+    inotifyFd_.reset(); // closing the instance removes all of its watches
+    wakeFd_.reset();
+    ++instance_;
+    rootWatch_ = -1;
+    directoryWatches_.clear();
+    fileSources_.clear();
+    std::lock_guard lock(pendingMutex_);
+    pending_.clear();
+    pendingModifies_.clear();
+}
+
+bool WorkflowWatcher::openEventSource() {
+    inotifyFd_.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    wakeFd_.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!inotifyFd_.valid() || !wakeFd_.valid()) {
+        log_.warning("inotify_init1 failed: " + files::errnoText(errno));
+        inotifyFd_.reset();
+        wakeFd_.reset();
+        return false;
+    }
+    eventThread_ = std::thread([this, fd = inotifyFd_.get(), wake = wakeFd_.get(), instance = instance_] {
+        eventLoop(fd, wake, instance);
+    });
+    return true;
+}
+
+void WorkflowWatcher::armRootWatcher() {
+    const int wd = ::inotify_add_watch(inotifyFd_.get(), root_.c_str(), kRootMask);
+    if (wd < 0) {
+        log_.warning("root open(" + root_ + ") failed: " + files::errnoText(errno));
+        return;
+    }
+    rootWatch_ = wd;
+}
+
+void WorkflowWatcher::armDirectoryWatcher(const DiscoveredProject& project) {
+    if (!inotifyFd_.valid()) {
+        return;
+    }
+    for (const auto& [wd, watch] : directoryWatches_) {
+        if (watch.path == project.directory) {
+            return;
+        }
+    }
+    const int wd = ::inotify_add_watch(inotifyFd_.get(), project.directory.c_str(), kDirectoryMask);
+    if (wd < 0) {
+        log_.warning("directory open(" + project.directory + ") failed: " + files::errnoText(errno));
+        return;
+    }
+    directoryWatches_[wd] = DirectoryWatch{project.directory, project.directoryName};
+}
+
+void WorkflowWatcher::registerFile(const std::string& file, const std::string& projectId) {
+    fileSources_.try_emplace(file, FileWatch{projectId});
+}
+
+void WorkflowWatcher::backfill(const std::vector<DiscoveredProject>& projects, uint64_t generation) {
+    for (const auto& project : projects) {
+        if (!current(generation)) {
+            return;
+        }
+        if (auto r = store_.upsertProject(project); !r) {
+            log_.warning("upsertProject " + project.directoryName + " failed: " + r.error().message);
+            continue;
+        }
+        for (const auto& file : project.sessionFiles) {
+            syncFile(file, project.directoryName, generation);
+        }
+    }
+}
+
+void WorkflowWatcher::handleRootChange(uint64_t generation) {
+    for (const auto& listed : ProjectScanner::scan(root_)) {
+        (void)store_.upsertProject(listed);
+        armDirectoryWatcher(listed);
+        // Listed again now that the directory is watched, so no file slips between.
+        const auto project = ProjectScanner::scanProject(root_, listed.directoryName).value_or(listed);
+        for (const auto& file : project.sessionFiles) {
+            if (!fileSources_.count(file)) {
+                registerFile(file, project.directoryName);
+                syncFile(file, project.directoryName, generation);
+            }
+        }
+    }
+}
+
+void WorkflowWatcher::syncFile(const std::string& file, const std::string& projectId, uint64_t generation) {
+    const std::string sessionId = sessionIdOf(file);
+    const int64_t startOffset = store_.sessionOffset(sessionId);
+    int64_t offset = startOffset;
+    // One chunk per transaction, until the file is caught up.
+    while (current(generation)) {
+        auto chunk = reader_.tailFile(file, offset);
+        if (chunk.entries.empty() && chunk.newOffset == offset) {
+            return;
+        }
+        if (auto r = store_.ingest(sessionId, projectId, file, chunk.entries, chunk.newOffset); !r) {
+            // The offset stays where it was: the same bytes are read at the next change.
+            log_.warning("ingest " + sessionId + " failed: " + r.error().message);
+            return;
+        }
+        // A file first read from its start is history, not live work; later chunks of
+        // that same first read are history too.
+        bool& live = sessionIsLive_[sessionId];
+        live = live || (startOffset >= 1 && !chunk.entries.empty());
+        if (live) {
+            for (const auto& entry : chunk.entries) {
+                if (const auto* user = std::get_if<UserEntry>(&entry)) {
+                    if (onUserPromptIngested) {
+                        onUserPromptIngested(*user);
+                    }
+                } else if (const auto* assistant = std::get_if<AssistantEntry>(&entry)) {
+                    if (onAssistantIngested) {
+                        onAssistantIngested(*assistant);
+                    }
+                }
+            }
+        }
+        offset = chunk.newOffset;
+        if (!chunk.more) {
+            return;
+        }
+    }
+}
+
+void WorkflowWatcher::eventLoop(int inotifyFd, int wakeFd, uint64_t instance) {
+    alignas(inotify_event) char buffer[64 * 1024];
+    for (;;) {
+        pollfd fds[2] = {{inotifyFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        if (fds[1].revents != 0) {
+            return;
+        }
+        const ssize_t n = ::read(inotifyFd, buffer, sizeof buffer);
+        if (n <= 0) {
+            if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+                continue;
+            }
+            return;
+        }
+        bool wasEmpty;
+        {
+            std::lock_guard lock(pendingMutex_);
+            wasEmpty = pending_.empty();
+            for (ssize_t pos = 0; pos < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + pos);
+                pos += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                std::string name = event->len > 0 ? std::string(event->name) : std::string();
+                // Repeated writes to a file that already waits for its sync add nothing.
+                if ((event->mask & IN_MODIFY) && !pendingModifies_.emplace(event->wd, name).second) {
+                    continue;
+                }
+                pending_.push_back(RawEvent{event->wd, event->mask, std::move(name)});
+            }
+        }
+        if (wasEmpty) {
+            executor_.post([this, instance] { drainEvents(instance); });
+        }
+    }
+}
+
+void WorkflowWatcher::drainEvents(uint64_t instance) {
+    if (instance != instance_) {
+        return; // queued by an instance that has since been closed
+    }
+    std::vector<RawEvent> events;
+    {
+        std::lock_guard lock(pendingMutex_);
+        events.swap(pending_);
+        pendingModifies_.clear();
+    }
+    const uint64_t generation = generation_.load();
+    bool rootChanged = false;
+    std::vector<std::pair<std::string, std::string>> toSync; // file, project id; first-seen order
+    std::set<std::string> queued;
+    for (const auto& event : events) {
+        if (event.mask & IN_Q_OVERFLOW) {
+            // Events were lost: look at everything again.
+            log_.warning("inotify queue overflowed; rescanning " + root_);
+            rootChanged = true;
+            for (const auto& [file, watch] : fileSources_) {
+                if (queued.insert(file).second) {
+                    toSync.emplace_back(file, watch.projectId);
+                }
+            }
+            continue;
+        }
+        if (event.wd == rootWatch_ && rootWatch_ >= 0) {
+            rootChanged = true;
+            if (event.mask & IN_IGNORED) {
+                rootWatch_ = -1; // the root itself went away
+            }
+            continue;
+        }
+        const auto dir = directoryWatches_.find(event.wd);
+        if (dir == directoryWatches_.end()) {
+            continue;
+        }
+        if (event.mask & IN_IGNORED) {
+            directoryWatches_.erase(dir);
+            continue;
+        }
+        if (!ProjectScanner::isSessionFileName(event.name)) {
+            continue;
+        }
+        const std::string file = dir->second.path + "/" + event.name;
+        registerFile(file, dir->second.projectId);
+        if (queued.insert(file).second) {
+            toSync.emplace_back(file, dir->second.projectId);
+        }
+    }
+    if (rootChanged) {
+        handleRootChange(generation);
+    }
+    for (const auto& [file, projectId] : toSync) {
+        syncFile(file, projectId, generation);
+    }
+}
+
+} // namespace perchwell

@@ -1,0 +1,171 @@
+#include "app/app_delegate.h"
+#include "app/coordinator.h"
+#include "app/instance_lock.h"
+#include "app/launch_agent_manager.h"
+#include "app/settings_store.h"
+#include "hooks/hook_socket_server.h"
+#include "log_capture.h"
+#include "platform/paths.h"
+#include "platform/service_manager_runner.h"
+#include "support/temp_home.h"
+#include "workflow/workflow_watcher.h"
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace perchwell {
+namespace {
+
+using testing::LogCapture;
+
+class RecordingRunner final : public ServiceManagerRunner {
+public:
+    int run(const std::vector<std::string>& arguments) override {
+        calls.push_back(arguments);
+        return arguments.front() == "is-active" ? activeStatus : 0;
+    }
+    int activeStatus = 3;
+    std::vector<std::vector<std::string>> calls;
+};
+
+class AppDelegateTest : public ::testing::Test {
+protected:
+    LaunchOptions options(std::vector<std::string> extra = {}) {
+        LaunchOptions o;
+        o.arguments = {"perchwell", "--headless"};
+        o.arguments.insert(o.arguments.end(), extra.begin(), extra.end());
+        o.headless = true;
+        o.serviceManager = &runner;
+        return o;
+    }
+    void installUnit() { testing::writeFile(LaunchAgentManager::unitPath(), "[Service]\n"); }
+    bool contains(const std::vector<std::string>& lines, const std::string& line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+
+    testing::TempHome home;
+    LogCapture logs;
+    RecordingRunner runner;
+    SettingsStore store{Paths::defaultsFile(), nullptr};
+};
+
+TEST_F(AppDelegateTest, HandOverToTheManagedInstanceBuildsNothing) {
+    installUnit();
+    AppDelegate delegate(options(), &store);
+    delegate.applicationDidFinishLaunching();
+    EXPECT_FALSE(delegate.launched());
+    EXPECT_EQ(delegate.exitCode(), 0);
+    EXPECT_EQ(delegate.hookServer(), nullptr);
+    EXPECT_EQ(delegate.coordinator(), nullptr);
+    EXPECT_TRUE(
+        contains(logs.systemLines(), "[Perchwell] yielding to launchd-managed instance after bootstrap"));
+    // Quitting after a hand-over must not stop the instance it just started.
+    const auto callsBefore = runner.calls.size();
+    delegate.applicationWillTerminate();
+    EXPECT_EQ(runner.calls.size(), callsBefore);
+    // Nor does it take the lock the managed instance needs.
+    EXPECT_TRUE(InstanceLock::acquire());
+}
+
+TEST_F(AppDelegateTest, UiTestingSkipsTheHandOver) {
+    installUnit();
+    AppDelegate delegate(options({"--uitesting"}), &store);
+    delegate.applicationDidFinishLaunching();
+    EXPECT_TRUE(delegate.launched());
+    EXPECT_TRUE(runner.calls.empty());
+}
+
+TEST_F(AppDelegateTest, SecondInstanceLeavesWithoutTouchingTheFirstOnesSocket) {
+    auto held = InstanceLock::acquire();
+    ASSERT_TRUE(held);
+    testing::writeFile(HookSocketServer::defaultSocketPath(), "the first instance's");
+    AppDelegate delegate(options(), &store);
+    delegate.applicationDidFinishLaunching();
+    EXPECT_FALSE(delegate.launched());
+    EXPECT_EQ(delegate.hookServer(), nullptr);
+    EXPECT_EQ(testing::readFile(HookSocketServer::defaultSocketPath()), "the first instance's");
+}
+
+TEST_F(AppDelegateTest, LaunchAndTeardownOfTheCoreComponents) {
+    installUnit();
+    runner.activeStatus = 0; // already managed: carry on, and stop it at quit
+    AppDelegate delegate(options(), &store);
+    QSignalSpy finished(&delegate, &AppDelegate::launchFinished);
+    delegate.applicationDidFinishLaunching();
+    ASSERT_TRUE(delegate.launched());
+    EXPECT_EQ(finished.count(), 1);
+    ASSERT_NE(delegate.hookServer(), nullptr);
+    EXPECT_TRUE(delegate.hookServer()->running());
+    ASSERT_NE(delegate.workflowStore(), nullptr);
+    EXPECT_TRUE(std::filesystem::exists(Paths::dataFile("workflow.db")));
+    // The coordinator shows its state once the launch sequence has returned.
+    EXPECT_EQ(logs.count("coord", "watcher active (hook + workflow mode)"), 0u);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(logs.count("coord", "watcher active (hook + workflow mode)"), 1u);
+
+    delegate.applicationWillTerminate();
+    EXPECT_EQ(runner.calls.back(), (std::vector<std::string>{"stop", "--no-block", "perchwell.service"}));
+    EXPECT_EQ(delegate.hookServer(), nullptr);
+    EXPECT_FALSE(std::filesystem::exists(HookSocketServer::defaultSocketPath()));
+    EXPECT_EQ(logs.count("hook-sock", "stopped"), 1u);
+}
+
+TEST_F(AppDelegateTest, UnopenableWorkflowStoreLeavesTheRestRunning) {
+    std::filesystem::create_directories(Paths::dataFile("workflow.db")); // a directory where the file goes
+    AppDelegate delegate(options(), &store);
+    delegate.applicationDidFinishLaunching();
+    ASSERT_TRUE(delegate.launched());
+    EXPECT_EQ(delegate.workflowStore(), nullptr);
+    EXPECT_EQ(delegate.workflowWatcher(), nullptr);
+    const auto lines = logs.systemLines();
+    const bool logged = std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.rfind("[Perchwell] WorkflowStore init failed: ", 0) == 0 &&
+               l.find(" — dashboard will be unavailable") != std::string::npos;
+    });
+    EXPECT_TRUE(logged);
+    EXPECT_TRUE(delegate.hookServer()->running());
+}
+
+TEST_F(AppDelegateTest, WatcherRecordsArriveOnTheMainThread) {
+    const std::string transcript =
+        Paths::claudeDirectory() + "/projects/-home-u-proj/0f1e2d3c-aaaa-bbbb-cccc-000000000002.jsonl";
+    const auto line = [](const std::string& uuid, const std::string& type) {
+        return R"({"type":")" + type + R"(","uuid":")" + uuid +
+               R"(","sessionId":"0f1e2d3c-aaaa-bbbb-cccc-000000000002","timestamp":"2026-12-06T10:00:00Z",)" +
+               R"("message":{"role":")" + type + R"(","content":"hello"}})" + "\n";
+    };
+    testing::writeFile(transcript, line("old", "user"));
+    AppDelegate delegate(options(), &store);
+    std::vector<std::string> seen;
+    std::vector<QThread*> threads;
+    QObject::connect(&delegate, &AppDelegate::userPromptIngested, [&](const UserEntry& entry) {
+        seen.push_back("user:" + entry.uuid);
+        threads.push_back(QThread::currentThread());
+    });
+    QObject::connect(&delegate, &AppDelegate::assistantIngested, [&](const AssistantEntry& entry) {
+        seen.push_back("assistant:" + entry.uuid);
+        threads.push_back(QThread::currentThread());
+    });
+    delegate.applicationDidFinishLaunching();
+    ASSERT_NE(delegate.workflowWatcher(), nullptr);
+    // History read at start is not reported; what is appended afterwards is.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.workflowWatcher()->watchState().files == 1; }, 10000));
+    {
+        std::ofstream out(transcript, std::ios::app);
+        out << line("new-1", "user") << line("new-2", "assistant");
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() == 2; }, 10000));
+    EXPECT_EQ(seen, (std::vector<std::string>{"user:new-1", "assistant:new-2"}));
+    for (QThread* thread : threads) {
+        EXPECT_EQ(thread, QCoreApplication::instance()->thread());
+    }
+    delegate.applicationWillTerminate();
+}
+
+} // namespace
+} // namespace perchwell

@@ -1,0 +1,201 @@
+// The application role as a process: `perchwell --headless` in a temporary HOME with
+// a small transcript tree, asked over its socket and stopped with SIGTERM.
+#include "platform/paths.h"
+#include "support/process.h"
+#include "support/temp_home.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace perchwell {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::binaryPath;
+using testing::runProcess;
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 20s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+// A child process with its standard error in a file, ended by the test.
+class Background {
+public:
+    Background(const std::vector<std::string>& argv, std::string errPath) : errPath_(std::move(errPath)) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int devnull = ::open("/dev/null", O_RDWR);
+            const int err = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(devnull, 0);
+            ::dup2(devnull, 1);
+            ::dup2(err, 2);
+            std::vector<char*> args;
+            for (const auto& a : argv) {
+                args.push_back(const_cast<char*>(a.c_str()));
+            }
+            args.push_back(nullptr);
+            ::execv(args[0], args.data());
+            ::_exit(127);
+        }
+    }
+    ~Background() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    // The exit status after `signal`, or -1 when it did not end in time.
+    int stop(int signal) {
+        ::kill(pid_, signal);
+        int status = 0;
+        for (int i = 0; i < 500; ++i) {
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return -1;
+    }
+    std::string err() const { return testing::readFile(errPath_); }
+
+private:
+    pid_t pid_ = -1;
+    std::string errPath_;
+};
+
+int countRows(const std::string& db, const std::string& sql) {
+    sqlite3* handle = nullptr;
+    int count = -1;
+    if (sqlite3_open_v2(db.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(handle, 1000);
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(handle, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW) {
+            count = sqlite3_column_int(statement, 0);
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(handle);
+    return count;
+}
+
+std::string userLine(const std::string& uuid, const std::string& text) {
+    return R"({"type":"user","uuid":")" + uuid +
+           R"(","sessionId":"0f1e2d3c-aaaa-bbbb-cccc-000000000001","timestamp":"2026-12-06T10:00:00Z",)" +
+           R"("cwd":"/home/u/proj","message":{"role":"user","content":")" + text + "\"}}\n";
+}
+
+void append(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::app | std::ios::binary);
+    out << text;
+}
+
+// The installed hook command line, as the hook installer writes it.
+std::string hookCommandLine() {
+    return "T=$(mktemp); cat > \"$T\"; \"" + binaryPath("pv-hook-client") + "\" < \"$T\" || \"" +
+           binaryPath("perchwell") + "\" hook < \"$T\"; r=$?; rm -f \"$T\"; exit $r";
+}
+
+struct Answers {
+    testing::ProcessResult client, command, hook;
+};
+
+Answers askAllThree(const std::string& input) {
+    return {runProcess({binaryPath("pv-hook-client")}, input),
+            runProcess({"/bin/sh", "-c", hookCommandLine()}, input),
+            runProcess({binaryPath("perchwell"), "hook"}, input)};
+}
+
+TEST(EndToEndTest, HeadlessApplicationIngestsAnswersHooksAndCleansUp) {
+    testing::TempHome home;
+    const std::string project = Paths::claudeDirectory() + "/projects/-home-u-proj";
+    const std::string transcript = project + "/0f1e2d3c-aaaa-bbbb-cccc-000000000001.jsonl";
+    testing::writeFile(transcript, userLine("u-1", "first prompt"));
+    const std::string socket = Paths::dataFile("hook.sock");
+    const std::string db = Paths::dataFile("workflow.db");
+
+    Background app({binaryPath("perchwell"), "--headless"}, home.path() + "/app.err");
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(socket); })) << app.err();
+
+    // The back-fill stores the existing line; an appended line follows.
+    ASSERT_TRUE(waitFor([&] {
+        return countRows(db, "SELECT count(*) FROM user_prompts WHERE uuid='u-1'") == 1;
+    })) << app.err();
+    append(transcript, userLine("u-2", "second prompt"));
+    EXPECT_TRUE(waitFor([&] {
+        return countRows(db, "SELECT count(*) FROM user_prompts WHERE uuid='u-2'") == 1;
+    })) << app.err();
+
+    // The socket path answers exactly as the hook process does.
+    const std::string inputs[] = {
+        R"({"hook_event_name":"PreToolUse","session_id":"s","tool_name":"Bash","tool_input":{"command":"ls"},"cwd":"/w"})",
+        R"({"hook_event_name":"PreToolUse","session_id":"s","tool_name":"Bash","tool_input":{"command":"rm -rf /"}})",
+        R"({"hook_event_name":"PreToolUse","tool_name":"Write","tool_input":{"file_path":"~/.ssh/config"}})",
+    };
+    for (const auto& input : inputs) {
+        const auto answers = askAllThree(input);
+        EXPECT_EQ(answers.client.exitCode, 0) << input;
+        EXPECT_EQ(answers.hook.exitCode, 0);
+        EXPECT_EQ(answers.command.exitCode, 0);
+        EXPECT_EQ(answers.client.out, answers.hook.out) << input;
+        EXPECT_EQ(answers.command.out, answers.hook.out) << input;
+    }
+    // Other events go to the fallback through the command line, and get the hook's answer.
+    const auto stop = askAllThree(R"({"hook_event_name":"Stop","session_id":"s"})");
+    EXPECT_EQ(stop.client.exitCode, 3);
+    EXPECT_EQ(stop.command.out, "{\"hookSpecificOutput\":{\"hookEventName\":\"Stop\"}}\n");
+    EXPECT_EQ(stop.command.out, stop.hook.out);
+
+    // A second start says so and leaves the first one alone.
+    const auto second = runProcess({binaryPath("perchwell"), "--headless"});
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_NE(second.err.find("another instance is already running"), std::string::npos) << second.err;
+    EXPECT_TRUE(std::filesystem::exists(socket));
+    EXPECT_EQ(runProcess({binaryPath("pv-hook-client")}, inputs[0]).exitCode, 0);
+
+    // SIGTERM: an orderly quit that removes the socket file.
+    EXPECT_EQ(app.stop(SIGTERM), 0) << app.err();
+    EXPECT_FALSE(std::filesystem::exists(socket));
+    EXPECT_NE(app.err().find("[pv:hook-sock][I] stopped"), std::string::npos) << app.err();
+
+    // Without the application the command line still answers, through the fallback.
+    const auto after = askAllThree(inputs[1]);
+    EXPECT_NE(after.client.exitCode, 0);
+    EXPECT_EQ(after.command.exitCode, 0);
+    EXPECT_EQ(after.command.out, after.hook.out);
+}
+
+TEST(EndToEndTest, WithoutADisplayTheApplicationRunsHeadlessBySelf) {
+    testing::TempHome home;
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    ::unsetenv("QT_QPA_PLATFORM");
+    Background app({binaryPath("perchwell")}, home.path() + "/app.err");
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(Paths::dataFile("hook.sock")); })) << app.err();
+    EXPECT_EQ(app.stop(SIGINT), 0);
+    const std::string err = app.err();
+    EXPECT_NE(err.find("[Perchwell] no display (DISPLAY and WAYLAND_DISPLAY unset) — running headless"),
+              std::string::npos)
+        << err;
+    EXPECT_FALSE(std::filesystem::exists(Paths::dataFile("hook.sock")));
+}
+
+} // namespace
+} // namespace perchwell
