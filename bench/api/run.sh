@@ -97,8 +97,21 @@ summary() {
     END {printf "%-22s %10s req/s   avg %-9s p50 %-9s p99 %s\n", n, rps, avg, p50, p99}' "$home/$name.wrk"
 }
 
+# The mascot and the tray share the server's event loop: while the load runs, a probe
+# asks every 100 ms and records how long one answer takes, as the loop's responsiveness.
+probe() {
+  while :; do
+    curl -s -o /dev/null -w '%{time_total}\n' "http://127.0.0.1:$api_port/health" >>"$home/probe.txt" || true
+    sleep 0.1
+  done
+}
+
 run perchwell-health "http://127.0.0.1:$api_port/health"
+probe &
+probe_pid=$!
+pids+=("$probe_pid")
 run perchwell-api-state "http://127.0.0.1:$api_port/api/state" -H "Authorization: Bearer $token"
+kill "$probe_pid" 2>/dev/null || true
 run nginx-reference "http://127.0.0.1:$ref_port/health"
 
 echo
@@ -108,4 +121,5 @@ for name in perchwell-health perchwell-api-state nginx-reference; do
 done
 awk '/Requests\/sec/ {print $2}' "$home/perchwell-api-state.wrk" "$home/nginx-reference.wrk" | paste -sd' ' |
   awk '{printf "authenticated /api/state at %.0f%% of the reference (target: at least 50%%)\n", 100*$1/$2}'
+sort -n "$home/probe.txt" | awk '{v[NR]=$1} END {if (NR) printf "event loop under load: %d probes, median %.1f ms, max %.1f ms per answer\n", NR, 1000*v[int((NR+1)/2)], 1000*v[NR]}'
 grep -c 'recv\|sendRaw' "$home/perchwell.log" >/dev/null && echo "server log warnings:" && grep 'recv\|sendRaw' "$home/perchwell.log" | sort | uniq -c | head || true

@@ -15,6 +15,7 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 #include <algorithm>
 #include <utility>
 
@@ -218,6 +219,7 @@ void MCPServer::sweepDeadlines() {
 }
 
 void MCPServer::receive(QTcpSocket* socket) {
+    Q_ASSERT(QThread::currentThread() == thread());
     Connection* connection = connectionFor(socket);
     if (connection == nullptr) {
         return;

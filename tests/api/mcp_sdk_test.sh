@@ -16,7 +16,7 @@ mkdir -p "$scratch"
 installed="$(node -p "try { require('$scratch/node_modules/@modelcontextprotocol/sdk/package.json').version } catch { '' }")"
 if [ "$installed" != "$sdk_version" ]; then
   [ -f "$scratch/package.json" ] || echo '{"name":"perchwell-mcp-sdk-test","private":true,"type":"module"}' >"$scratch/package.json"
-  npm install --prefix "$scratch" --no-audit --no-fund --loglevel=error "@modelcontextprotocol/sdk@$sdk_version"
+  npm_config_cache="$scratch/.npm-cache" npm install --prefix "$scratch" --no-audit --no-fund --loglevel=error "@modelcontextprotocol/sdk@$sdk_version"
 fi
 cp "$here/mcp_sdk_client.mjs" "$scratch/"
 
@@ -60,6 +60,12 @@ fi
 token="$("$bin/pv-token")"
 status=0
 node "$scratch/mcp_sdk_client.mjs" "http://127.0.0.1:$port/mcp" "$token" || status=$?
+# The launch sequence handed the opened transcript store to the server.
+if [ "$status" -eq 0 ]; then
+  node -e "fetch('http://127.0.0.1:$port/api/sessions',{headers:{Authorization:'Bearer $token'}})
+    .then(async r=>{const b=await r.text(); console.log('GET /api/sessions:', r.status, b); process.exit(r.status===200&&b==='{\"sessions\":[]}'?0:1)},
+          e=>{console.error(e); process.exit(1)})" || status=$?
+fi
 if [ "$status" -ne 0 ]; then
   cat "$home/perchwell.log"
 fi
