@@ -11,6 +11,7 @@ PERCHWELL_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth binutils sqlite3
   nodejs
+  gnome-keyring dbus-daemon
 )
 # The MCP SDK test installs its client with npm; Debian ships npm apart from nodejs.
 command -v npm >/dev/null 2>&1 || PERCHWELL_TEST_PACKAGES+=(npm)
