@@ -46,32 +46,4 @@ bool isPublic(ApiRoute route) {
            route == ApiRoute::mcpNoEventStream;
 }
 
-std::string_view toString(ApiRoute route) {
-    switch (route) {
-    case ApiRoute::health:
-        return "health";
-    case ApiRoute::landing:
-        return "landing";
-    case ApiRoute::mcpDiscovery:
-        return "mcpDiscovery";
-    case ApiRoute::mcpNoEventStream:
-        return "mcpNoEventStream";
-    case ApiRoute::state:
-        return "state";
-    case ApiRoute::control:
-        return "control";
-    case ApiRoute::events:
-        return "events";
-    case ApiRoute::sessions:
-        return "sessions";
-    case ApiRoute::sessionPolicy:
-        return "sessionPolicy";
-    case ApiRoute::mcp:
-        return "mcp";
-    case ApiRoute::notFound:
-        return "notFound";
-    }
-    return "notFound";
-}
-
 } // namespace perchwell

@@ -2,8 +2,6 @@
 
 #include "api/http_request.h"
 
-#include <string_view>
-
 namespace perchwell {
 
 // The local API's route table; method and path match exactly and case-sensitively.
@@ -23,6 +21,5 @@ enum class ApiRoute {
 
 ApiRoute matchRoute(const HTTPRequest& request);
 bool isPublic(ApiRoute route);
-std::string_view toString(ApiRoute route);
 
 } // namespace perchwell

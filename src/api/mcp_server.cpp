@@ -34,7 +34,7 @@ template <typename F> void onMainThread(F work) {
 } // namespace
 
 MCPServer::MCPServer(SettingsStore& store, std::shared_ptr<Keychain> keychain, QObject* parent)
-    : QObject(parent), store_(store), keychain_(keychain ? std::move(keychain) : platformKeychain()) {
+    : QObject(parent), store_(store), keychain_(std::move(keychain)) {
     connect(&deadlineTimer_, &QTimer::timeout, this, &MCPServer::sweepDeadlines);
 }
 
@@ -273,6 +273,11 @@ void MCPServer::send(const HTTPResponse& response, QTcpSocket* socket) {
 // --- Token --------------------------------------------------------------------------
 
 std::string MCPServer::ensureAuthToken() {
+    // Chosen on first use: asking the Secret Service may prompt to unlock a keyring,
+    // which nobody who leaves the API off should see.
+    if (!keychain_) {
+        keychain_ = platformKeychain();
+    }
     return AuthToken::ensureAuthToken(*keychain_, log_);
 }
 

@@ -47,7 +47,8 @@ public:
     static constexpr int receiveChunkBytes = 64'000;
     static constexpr int sessionListLimit = 100;
 
-    // `keychain` null: the platform's (Secret Service when it answers, else a file).
+    // `keychain` null: the platform's (Secret Service when it answers, else a file),
+    // chosen when the token is first needed.
     explicit MCPServer(SettingsStore& store, std::shared_ptr<Keychain> keychain = nullptr,
                        QObject* parent = nullptr);
     ~MCPServer() override;

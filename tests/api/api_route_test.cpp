@@ -1,7 +1,6 @@
 #include "api/api_route.h"
 #include "api/api_types.h"
 #include "api/http_response.h"
-#include "api/landing_page.h"
 
 #include <gtest/gtest.h>
 
@@ -40,17 +39,6 @@ TEST(ApiRoute, TableMatchesExactlyAndCaseSensitively) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(matchRoute(request(c.method, c.path)), c.route) << c.method << " " << c.path;
-    }
-}
-
-TEST(ApiRoute, OnlyTheProbePagesAndDiscoveryArePublic) {
-    for (ApiRoute route :
-         {ApiRoute::health, ApiRoute::landing, ApiRoute::mcpDiscovery, ApiRoute::mcpNoEventStream}) {
-        EXPECT_TRUE(isPublic(route)) << toString(route);
-    }
-    for (ApiRoute route : {ApiRoute::state, ApiRoute::control, ApiRoute::events, ApiRoute::sessions,
-                           ApiRoute::sessionPolicy, ApiRoute::mcp, ApiRoute::notFound}) {
-        EXPECT_FALSE(isPublic(route)) << toString(route);
     }
 }
 
@@ -131,16 +119,6 @@ TEST(ApiTypes, SessionPolicyRequestDecoding) {
     const auto decoded = SessionPolicyRequest::decode(std::string(R"({"sessionId":"abc","level":"manual"})"));
     EXPECT_EQ(decoded->sessionId, "abc");
     EXPECT_EQ(decoded->level, ReviewPolicyLevel::manual);
-}
-
-TEST(LandingPage, NamesThePortAndEveryRouteButNoToken) {
-    const std::string html = landingHTML(7392);
-    for (const char* needle :
-         {"<title>Perchwell</title>", "Perchwell · Local API", "running", "127.0.0.1:7392",
-          "Authorization: Bearer", "GET /health", "GET /api/state", "POST /api/control", "GET /api/events",
-          "GET /api/sessions", "POST /api/sessions/policy", "POST /mcp", "permissive", "manual", "wave"}) {
-        EXPECT_NE(html.find(needle), std::string::npos) << needle;
-    }
 }
 
 } // namespace

@@ -135,14 +135,6 @@ TEST_F(EnsureAuthTokenTest, GeneratorFailureGivesUnstoredFallback) {
     EXPECT_NE(AuthToken::fallbackToken(), AuthToken::fallbackToken());
 }
 
-TEST(SystemRandomBytes, FillsTheRequestedCount) {
-    const auto a = AuthToken::systemRandomBytes(32);
-    const auto b = AuthToken::systemRandomBytes(32);
-    ASSERT_TRUE(a && b);
-    EXPECT_EQ(a->size(), 32u);
-    EXPECT_NE(*a, *b);
-}
-
 TEST(FileKeychain, ReadSetDeleteInAnOwnerOnlyFile) {
     testing::TempHome home;
     FileKeychain keychain;
