@@ -9,7 +9,7 @@ PERCHWELL_BUILD_PACKAGES=(
 PERCHWELL_TEST_PACKAGES=(
   clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth binutils sqlite3
+  xvfb xauth binutils sqlite3 time
   nodejs
   gnome-keyring dbus-daemon
 )

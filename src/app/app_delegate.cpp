@@ -102,16 +102,21 @@ void AppDelegate::installEditMenu() {
 bool AppDelegate::acquireInstanceLock() {
     auto lock = options_.instanceLockPath.empty() ? InstanceLock::acquire()
                                                   : InstanceLock::acquire(options_.instanceLockPath);
-    if (!lock) {
-        const std::string line = "[Perchwell] " + lock.error().message + " — exiting";
-        // Said on the terminal too: whoever started this second copy should see why it left.
-        systemlog::write(line);
-        std::fprintf(stderr, "%s\n", line.c_str());
-        endLaunch(0);
-        return false;
+    if (lock) {
+        instanceLock_.emplace(std::move(*lock));
+        return true;
     }
-    instanceLock_.emplace(std::move(*lock));
-    return true;
+    if (!InstanceLock::heldElsewhere(lock.error())) {
+        // An unusable lock file must not keep the application from running.
+        systemlog::write("[Perchwell] instance lock unavailable: " + lock.error().message + " — carrying on");
+        return true;
+    }
+    const std::string line = "[Perchwell] " + lock.error().message + " — exiting";
+    // Said on the terminal too: whoever started this second copy should see why it left.
+    systemlog::write(line);
+    std::fprintf(stderr, "%s\n", line.c_str());
+    endLaunch(0);
+    return false;
 }
 
 void AppDelegate::endLaunch(int exitCode) {

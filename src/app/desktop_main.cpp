@@ -29,11 +29,14 @@ bool environmentSet(const char* name) {
     return value != nullptr && value[0] != '\0';
 }
 
-// A QApplication without a display aborts; an explicit platform plugin (offscreen,
-// vnc, ...) needs none.
+// A QApplication without a display aborts. A platform plugin that needs none
+// (offscreen, minimal, vnc, ...) counts as one; xcb and wayland need their server.
 bool displayAvailable() {
-    return environmentSet("DISPLAY") || environmentSet("WAYLAND_DISPLAY") ||
-           environmentSet("QT_QPA_PLATFORM");
+    if (environmentSet("DISPLAY") || environmentSet("WAYLAND_DISPLAY")) {
+        return true;
+    }
+    const std::string_view platform = environmentSet("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "";
+    return !platform.empty() && platform.rfind("xcb", 0) != 0 && platform.rfind("wayland", 0) != 0;
 }
 
 int runDesktop(int argc, char** argv) {

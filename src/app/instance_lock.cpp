@@ -9,6 +9,15 @@
 #include <sys/file.h>
 
 namespace perchwell {
+namespace {
+
+constexpr std::string_view heldPrefix = "another instance is already running";
+
+} // namespace
+
+bool InstanceLock::heldElsewhere(const Error& error) {
+    return error.message.rfind(heldPrefix, 0) == 0;
+}
 
 std::string InstanceLock::defaultPath() {
     return Paths::dataFile("perchwell.lock");
@@ -28,7 +37,7 @@ Result<InstanceLock> InstanceLock::acquire(const std::string& path) {
             continue;
         }
         if (errno == EWOULDBLOCK) {
-            return Error{"another instance is already running (lock held: " + path + ")"};
+            return Error{std::string(heldPrefix) + " (lock held: " + path + ")"};
         }
         return Error{"cannot lock " + path + ": " + files::errnoText(errno)};
     }

@@ -19,6 +19,10 @@ public:
     // process holds it or the file cannot be opened.
     static Result<InstanceLock> acquire(const std::string& path = defaultPath());
 
+    // Whether `error` from acquire() means another process holds the lock (rather
+    // than that the lock file could not be used at all).
+    static bool heldElsewhere(const Error& error);
+
     const std::string& path() const { return path_; }
 
 private:

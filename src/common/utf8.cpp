@@ -1,6 +1,8 @@
 #include "common/utf8.h"
 
 #include <clocale>
+#include <cstdint>
+#include <cstring>
 #include <cwctype>
 #include <locale.h>
 #include <simdjson.h>
@@ -77,17 +79,33 @@ bool isAscii(std::string_view text) {
 std::string lowercased(std::string_view text) {
     std::string out;
     out.resize(text.size());
-    size_t i = 0;
-    // ASCII fast path: most haystacks are plain ASCII.
-    for (; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            break;
-        }
-        out[i] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    // ASCII pass eight bytes at a time (SWAR); most haystacks are plain ASCII.
+    constexpr uint64_t ones = 0x0101010101010101ULL;
+    constexpr uint64_t high = 0x8080808080808080ULL;
+    uint64_t highBits = 0;
+    size_t k = 0;
+    for (; k + 8 <= text.size(); k += 8) {
+        uint64_t x;
+        std::memcpy(&x, text.data() + k, 8);
+        highBits |= x;
+        const uint64_t low7 = x & ~high;
+        const uint64_t atLeastA = low7 + ones * (0x80 - 'A');
+        const uint64_t pastZ = low7 + ones * (0x80 - 'Z' - 1);
+        const uint64_t upper = atLeastA & ~pastZ & ~x & high;
+        x |= upper >> 2; // 0x80 >> 2 == 0x20, the case bit
+        std::memcpy(out.data() + k, &x, 8);
     }
-    if (i == text.size()) {
+    for (; k < text.size(); ++k) {
+        const auto c = static_cast<unsigned char>(text[k]);
+        highBits |= c;
+        out[k] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    if ((highBits & high) == 0) {
         return out;
+    }
+    size_t i = 0;
+    while (static_cast<unsigned char>(text[i]) < 0x80) {
+        ++i;
     }
     out.resize(i);
     const locale_t loc = unicodeLocale();

@@ -137,7 +137,7 @@ HookCommand::Decision HookCommand::decide(const HookInput& input, const HookSett
 
     if (!global || settings.hardDeny) {
         for (const CatastrophicCheck& check : catastrophicChecks()) {
-            if (check.regex.search(haystack)) {
+            if (check.matches(haystack)) {
                 return ruleDecision("deny",
                                     "Perchwell: refused — " + check.reason +
                                         ". If you really mean it, run it manually outside cc.",
@@ -150,7 +150,7 @@ HookCommand::Decision HookCommand::decide(const HookInput& input, const HookSett
     }
     if (strict || settings.pathRules) {
         for (const PathRule& rule : defaultPathRules()) {
-            if (rule.regex.search(haystack)) {
+            if (rule.matches(haystack)) {
                 return ruleDecision("ask", "Perchwell: " + rule.reason + " — defer to user",
                                     "path:" + rule.tag);
             }

@@ -37,6 +37,11 @@ bool Regex::search(std::string_view subject) const {
     return rc >= 0;
 }
 
+const Regex* LazyRegex::get() const {
+    std::call_once(once_, [this] { compiled_ = Regex::compile(pattern_); });
+    return compiled_ ? &*compiled_ : nullptr;
+}
+
 std::string escapeForRegex(std::string_view literal) {
     std::string out;
     out.reserve(literal.size() * 2);

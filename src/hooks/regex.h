@@ -1,7 +1,9 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
 
 struct pcre2_real_code_8;
@@ -26,6 +28,20 @@ private:
     };
     explicit Regex(pcre2_real_code_8* code) : code_(code, Free{}) {}
     std::shared_ptr<pcre2_real_code_8> code_;
+};
+
+// A pattern compiled on its first use, once per process, from any thread. A hook
+// process pays only for the rules whose literal shows up in its input.
+class LazyRegex {
+public:
+    explicit LazyRegex(std::string pattern) : pattern_(std::move(pattern)) {}
+    // Nothing when the pattern does not compile.
+    const Regex* get() const;
+
+private:
+    std::string pattern_;
+    mutable std::once_flag once_;
+    mutable std::optional<Regex> compiled_;
 };
 
 // Escapes every ASCII character that is not a letter or digit, so the text is matched literally.

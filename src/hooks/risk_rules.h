@@ -1,7 +1,9 @@
 #pragma once
 
+#include "common/substring_search.h"
 #include "hooks/regex.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,13 +12,17 @@ namespace perchwell {
 
 // One row of a rule table: the pattern, the text for the decision's reason, the tag.
 struct RiskRule {
-    Regex regex;
+    std::shared_ptr<const LazyRegex> regex;
     std::string reason;
     std::string tag;
+    // A substring every match contains; a haystack without it skips the regex scan.
+    std::string requiredLiteral;
+
+    bool matches(std::string_view haystack) const;
 };
 
-// Compiled once per process on first use, in table order; a row whose pattern does
-// not compile is left out.
+// In table order; each pattern is compiled once per process when first needed, and a
+// row whose pattern does not compile never matches.
 const std::vector<RiskRule>& catastrophicRuleTable();
 const std::vector<RiskRule>& pathRuleTable();
 

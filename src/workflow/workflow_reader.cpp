@@ -37,12 +37,39 @@ ssize_t readAt(int fd, char* buffer, size_t want, int64_t offset) {
 
 WorkflowReader::WorkflowReader(size_t chunkBytes) : chunkBytes_(std::max<size_t>(chunkBytes, 1)) {}
 
+void WorkflowReader::Buffer::reserve(size_t size, size_t keep) {
+    if (size <= capacity_) {
+        return;
+    }
+    // Uninitialised on purpose: every byte used is first read from the file.
+    std::unique_ptr<char[]> grown(new char[size]);
+    if (keep > 0) {
+        std::memcpy(grown.get(), data_.get(), keep);
+    }
+    data_ = std::move(grown);
+    capacity_ = size;
+}
+
+void WorkflowReader::Buffer::trim(size_t used) {
+    constexpr size_t kKeep = size_t{1} << 20;
+    if (capacity_ > kKeep && used <= kKeep) {
+        data_.reset();
+        capacity_ = 0;
+    }
+}
+
 WorkflowReader::TailResult WorkflowReader::tailFile(const std::string& path, int64_t fromOffset) {
-    return executor_.run([&] { return readChunk(path, fromOffset, chunkBytes_); }).get();
+    return executor_.run([&] { return readChunk(path, fromOffset, chunkBytes_, buffer_); }).get();
 }
 
 WorkflowReader::TailResult WorkflowReader::readChunk(const std::string& path, int64_t fromOffset,
                                                      size_t chunkBytes) {
+    Buffer buffer;
+    return readChunk(path, fromOffset, chunkBytes, buffer);
+}
+
+WorkflowReader::TailResult WorkflowReader::readChunk(const std::string& path, int64_t fromOffset,
+                                                     size_t chunkBytes, Buffer& buffer) {
     TailResult result;
     result.newOffset = fromOffset;
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -60,34 +87,35 @@ WorkflowReader::TailResult WorkflowReader::readChunk(const std::string& path, in
 
     // Read one chunk; when it holds no line feed and the file goes on, the single line is
     // longer than a chunk: keep reading until its end.
-    std::string buffer;
+    size_t size = 0;
     size_t lastFeed = std::string::npos;
     bool atEnd = false;
     while (lastFeed == std::string::npos && !atEnd) {
-        const size_t before = buffer.size();
         const auto remaining =
-            static_cast<size_t>(std::max<int64_t>(st.st_size - start - static_cast<int64_t>(before), 0));
+            static_cast<size_t>(std::max<int64_t>(st.st_size - start - static_cast<int64_t>(size), 0));
         // One byte past the known size tells "the end" from "a full chunk".
         const size_t want = std::min(chunkBytes, remaining + 1);
-        buffer.resize(before + want);
-        const ssize_t n =
-            readAt(fd.get(), buffer.data() + before, want, start + static_cast<int64_t>(before));
+        buffer.reserve(size + want, size);
+        const ssize_t n = readAt(fd.get(), buffer.data() + size, want, start + static_cast<int64_t>(size));
         if (n < 0) {
             return result;
         }
-        buffer.resize(before + static_cast<size_t>(n));
         atEnd = static_cast<size_t>(n) < want;
-        const size_t feed = std::string_view(buffer).substr(before).rfind('\n');
-        if (feed != std::string::npos) {
-            lastFeed = before + feed;
+        const auto* feed =
+            static_cast<const char*>(::memrchr(buffer.data() + size, '\n', static_cast<size_t>(n)));
+        size += static_cast<size_t>(n);
+        if (feed != nullptr) {
+            lastFeed = static_cast<size_t>(feed - buffer.data());
         }
     }
     if (lastFeed == std::string::npos) {
+        buffer.trim(size);
         return result; // only a partial line so far
     }
     result.more = !atEnd;
 
     const std::string_view complete(buffer.data(), lastFeed + 1);
+    result.entries.reserve(complete.size() / 1024); // a rough count of lines
     size_t pos = 0;
     while (pos < complete.size()) {
         const size_t end = complete.find('\n', pos);
@@ -102,6 +130,7 @@ WorkflowReader::TailResult WorkflowReader::readChunk(const std::string& path, in
         }
     }
     result.newOffset = start + static_cast<int64_t>(complete.size());
+    buffer.trim(size);
     return result;
 }
 

@@ -84,6 +84,17 @@ public:
     Result<void> ingest(const std::string& sessionId, const std::string& projectId,
                         const std::string& filePath, const std::vector<JSONLEntry>& entries,
                         int64_t newOffset);
+    // What one file gave since its stored offset.
+    struct IngestBatch {
+        std::string sessionId;
+        std::string projectId;
+        std::string filePath;
+        std::vector<JSONLEntry> entries;
+        int64_t newOffset = 0;
+    };
+    // Several batches (of one file or of several) in one transaction: all or nothing.
+    // A back-fill of many small files writes the shared indexes once, not once per file.
+    Result<void> ingest(const std::vector<IngestBatch>& batches);
     Result<void> setSessionPolicy(const std::string& sessionId, ReviewPolicyLevel level);
 
     // Readers: an empty result when the query cannot run.
@@ -116,9 +127,14 @@ private:
     int64_t scalarInt(std::string_view sql);
     std::vector<UserEntry> queryUserEntries(std::string_view sql,
                                             const std::function<void(SqliteStatement&)>& bind);
-    Result<void> ingestLocked(const std::string& sessionId, const std::string& projectId,
-                              const std::string& filePath, const std::vector<JSONLEntry>& entries,
-                              int64_t newOffset);
+    struct BatchRef {
+        const std::string* sessionId;
+        const std::string* projectId;
+        const std::string* filePath;
+        const std::vector<JSONLEntry>* entries;
+        int64_t newOffset;
+    };
+    Result<void> ingestLocked(const BatchRef* batches, size_t count);
 
     SqliteDatabase db_;
     Clock clock_;

@@ -2,7 +2,6 @@
 
 #include "common/file_util.h"
 #include "platform/paths.h"
-#include "workflow/workflow_reader.h"
 #include "workflow/workflow_store.h"
 
 #include <cerrno>
@@ -162,6 +161,7 @@ void WorkflowWatcher::registerFile(const std::string& file, const std::string& p
 }
 
 void WorkflowWatcher::backfill(const std::vector<DiscoveredProject>& projects, uint64_t generation) {
+    std::vector<SyncJob> jobs;
     for (const auto& project : projects) {
         if (!current(generation)) {
             return;
@@ -171,12 +171,14 @@ void WorkflowWatcher::backfill(const std::vector<DiscoveredProject>& projects, u
             continue;
         }
         for (const auto& file : project.sessionFiles) {
-            syncFile(file, project.directoryName, generation);
+            jobs.push_back(SyncJob{file, project.directoryName});
         }
     }
+    syncFiles(jobs, generation);
 }
 
 void WorkflowWatcher::handleRootChange(uint64_t generation) {
+    std::vector<SyncJob> fresh;
     for (const auto& listed : ProjectScanner::scan(root_)) {
         (void)store_.upsertProject(listed);
         armDirectoryWatcher(listed);
@@ -185,48 +187,123 @@ void WorkflowWatcher::handleRootChange(uint64_t generation) {
         for (const auto& file : project.sessionFiles) {
             if (!fileSources_.count(file)) {
                 registerFile(file, project.directoryName);
-                syncFile(file, project.directoryName, generation);
+                fresh.push_back(SyncJob{file, project.directoryName});
+            }
+        }
+    }
+    syncFiles(fresh, generation);
+}
+
+std::future<WorkflowWatcher::Prefetch> WorkflowWatcher::prefetch(const std::string& file) {
+    // Runs on the reader's executor and may outlast this watcher: it holds only the
+    // store, which outlives it.
+    return reader_.async([store = &store_, file](WorkflowReader& reader) {
+        Prefetch p;
+        p.startOffset = store->sessionOffset(sessionIdOf(file));
+        auto chunk = reader.tailFile(file, p.startOffset);
+        p.entries = std::move(chunk.entries);
+        p.newOffset = chunk.newOffset;
+        p.more = chunk.more;
+        return p;
+    });
+}
+
+bool WorkflowWatcher::flush(PendingIngest& pending) {
+    if (pending.batches.empty()) {
+        return true;
+    }
+    const auto r = store_.ingest(pending.batches);
+    if (!r) {
+        // Offsets stay where they were: the same bytes are read at the next change.
+        std::set<std::string> logged;
+        for (const auto& batch : pending.batches) {
+            if (logged.insert(batch.sessionId).second) {
+                log_.warning("ingest " + batch.sessionId + " failed: " + r.error().message);
+            }
+        }
+    } else {
+        for (size_t i = 0; i < pending.batches.size(); ++i) {
+            const auto& batch = pending.batches[i];
+            // A file first read from its start is history, not live work; the later
+            // chunks of that same first read are history too.
+            bool& live = sessionIsLive_[batch.sessionId];
+            live = live || (pending.startOffsets[i] >= 1 && !batch.entries.empty());
+            if (live) {
+                report(batch.entries);
+            }
+        }
+    }
+    pending = PendingIngest{};
+    return r.ok();
+}
+
+void WorkflowWatcher::report(const std::vector<JSONLEntry>& entries) {
+    for (const auto& entry : entries) {
+        if (const auto* user = std::get_if<UserEntry>(&entry)) {
+            if (onUserPromptIngested) {
+                onUserPromptIngested(*user);
+            }
+        } else if (const auto* assistant = std::get_if<AssistantEntry>(&entry)) {
+            if (onAssistantIngested) {
+                onAssistantIngested(*assistant);
             }
         }
     }
 }
 
-void WorkflowWatcher::syncFile(const std::string& file, const std::string& projectId, uint64_t generation) {
-    const std::string sessionId = sessionIdOf(file);
-    const int64_t startOffset = store_.sessionOffset(sessionId);
-    int64_t offset = startOffset;
-    // One chunk per transaction, until the file is caught up.
-    while (current(generation)) {
-        auto chunk = reader_.tailFile(file, offset);
-        if (chunk.entries.empty() && chunk.newOffset == offset) {
-            return;
+void WorkflowWatcher::syncFiles(const std::vector<SyncJob>& jobs, uint64_t generation) {
+    // Chunks of several files go into one transaction of up to kBatchBytes of input, and
+    // the next chunk (or the next file's first one) is read while the store commits.
+    static constexpr int64_t kBatchBytes = int64_t{16} << 20;
+    PendingIngest pending;
+    std::future<Prefetch> ahead;
+    for (size_t i = 0; i < jobs.size() && current(generation); ++i) {
+        const SyncJob& job = jobs[i];
+        const std::string sessionId = sessionIdOf(job.file);
+        std::future<Prefetch> first = std::move(ahead);
+        if (!first.valid()) {
+            if (pending.sessions.count(sessionId)) {
+                flush(pending); // its stored offset must be final before it is read
+            }
+            first = prefetch(job.file);
         }
-        if (auto r = store_.ingest(sessionId, projectId, file, chunk.entries, chunk.newOffset); !r) {
-            // The offset stays where it was: the same bytes are read at the next change.
-            log_.warning("ingest " + sessionId + " failed: " + r.error().message);
-            return;
-        }
-        // A file first read from its start is history, not live work; later chunks of
-        // that same first read are history too.
-        bool& live = sessionIsLive_[sessionId];
-        live = live || (startOffset >= 1 && !chunk.entries.empty());
-        if (live) {
-            for (const auto& entry : chunk.entries) {
-                if (const auto* user = std::get_if<UserEntry>(&entry)) {
-                    if (onUserPromptIngested) {
-                        onUserPromptIngested(*user);
-                    }
-                } else if (const auto* assistant = std::get_if<AssistantEntry>(&entry)) {
-                    if (onAssistantIngested) {
-                        onAssistantIngested(*assistant);
-                    }
-                }
+        if (i + 1 < jobs.size()) {
+            const std::string nextSession = sessionIdOf(jobs[i + 1].file);
+            if (nextSession != sessionId && !pending.sessions.count(nextSession)) {
+                ahead = prefetch(jobs[i + 1].file);
             }
         }
-        offset = chunk.newOffset;
-        if (!chunk.more) {
-            return;
+        Prefetch head = first.get();
+        int64_t offset = head.startOffset;
+        WorkflowReader::TailResult chunk{std::move(head.entries), head.newOffset, head.more};
+        while (!(chunk.entries.empty() && chunk.newOffset == offset)) {
+            std::future<WorkflowReader::TailResult> next;
+            if (chunk.more && current(generation)) {
+                next = reader_.async([file = job.file, from = chunk.newOffset](WorkflowReader& r) {
+                    return r.tailFile(file, from);
+                });
+            }
+            pending.bytes += chunk.newOffset - offset;
+            offset = chunk.newOffset;
+            pending.sessions.insert(sessionId);
+            pending.startOffsets.push_back(head.startOffset);
+            pending.batches.push_back(WorkflowStore::IngestBatch{sessionId, job.projectId, job.file,
+                                                                 std::move(chunk.entries), offset});
+            if (pending.bytes >= kBatchBytes && !flush(pending)) {
+                if (next.valid()) {
+                    next.wait(); // the rest of this file waits for its next change
+                }
+                break;
+            }
+            if (!next.valid()) {
+                break;
+            }
+            chunk = next.get();
         }
+    }
+    flush(pending);
+    if (ahead.valid()) {
+        ahead.wait();
     }
 }
 
@@ -283,7 +360,7 @@ void WorkflowWatcher::drainEvents(uint64_t instance) {
     }
     const uint64_t generation = generation_.load();
     bool rootChanged = false;
-    std::vector<std::pair<std::string, std::string>> toSync; // file, project id; first-seen order
+    std::vector<SyncJob> toSync; // first-seen order
     std::set<std::string> queued;
     for (const auto& event : events) {
         if (event.mask & IN_Q_OVERFLOW) {
@@ -292,7 +369,7 @@ void WorkflowWatcher::drainEvents(uint64_t instance) {
             rootChanged = true;
             for (const auto& [file, watch] : fileSources_) {
                 if (queued.insert(file).second) {
-                    toSync.emplace_back(file, watch.projectId);
+                    toSync.push_back(SyncJob{file, watch.projectId});
                 }
             }
             continue;
@@ -318,15 +395,13 @@ void WorkflowWatcher::drainEvents(uint64_t instance) {
         const std::string file = dir->second.path + "/" + event.name;
         registerFile(file, dir->second.projectId);
         if (queued.insert(file).second) {
-            toSync.emplace_back(file, dir->second.projectId);
+            toSync.push_back(SyncJob{file, dir->second.projectId});
         }
     }
     if (rootChanged) {
         handleRootChange(generation);
     }
-    for (const auto& [file, projectId] : toSync) {
-        syncFile(file, projectId, generation);
-    }
+    syncFiles(toSync, generation);
 }
 
 } // namespace perchwell

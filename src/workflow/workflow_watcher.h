@@ -5,6 +5,8 @@
 #include "common/unique_fd.h"
 #include "workflow/jsonl_entry.h"
 #include "workflow/project_scanner.h"
+#include "workflow/workflow_reader.h"
+#include "workflow/workflow_store.h"
 
 #include <atomic>
 #include <cstdint>
@@ -20,13 +22,12 @@
 
 namespace perchwell {
 
-class WorkflowStore;
-class WorkflowReader;
-
 // Keeps the store up to date with Claude Code's transcripts: back-fills every session
 // file at start, then follows the root and every project directory with inotify and
-// ingests the new complete lines of each changed file, one transaction per chunk.
-// New records of live sessions are reported through the two callbacks.
+// ingests the new complete lines of each changed file. Files are read in chunks; the
+// chunks of consecutive files are stored together, up to 16 MiB of input per
+// transaction, each chunk's offset ending after a line feed. New records of live
+// sessions are reported through the two callbacks after the commit.
 //
 // Threads: all state lives on the watcher's own SerialExecutor; start() and stop() may
 // be called from any thread and return futures that complete once the work is done
@@ -74,6 +75,13 @@ private:
         std::string path;
         std::string projectId;
     };
+    // The stored offset of a file and its first chunk after it, read ahead.
+    struct Prefetch {
+        int64_t startOffset = 0;
+        std::vector<JSONLEntry> entries;
+        int64_t newOffset = 0;
+        bool more = false;
+    };
     struct RawEvent {
         int wd;
         uint32_t mask;
@@ -91,7 +99,23 @@ private:
     void armDirectoryWatcher(const DiscoveredProject& project);
     void registerFile(const std::string& file, const std::string& projectId);
     void handleRootChange(uint64_t generation);
-    void syncFile(const std::string& file, const std::string& projectId, uint64_t generation);
+    struct SyncJob {
+        std::string file;
+        std::string projectId;
+    };
+    // Read but not yet committed: one transaction's worth.
+    struct PendingIngest {
+        std::vector<WorkflowStore::IngestBatch> batches;
+        std::vector<int64_t> startOffsets; // per batch: the file's offset when its sync began
+        std::set<std::string> sessions;
+        int64_t bytes = 0;
+    };
+    std::future<Prefetch> prefetch(const std::string& file);
+    // Brings each file up to date, in order; the files' chunks are stored in batched
+    // transactions and reported after each commit.
+    void syncFiles(const std::vector<SyncJob>& jobs, uint64_t generation);
+    bool flush(PendingIngest& pending);
+    void report(const std::vector<JSONLEntry>& entries);
     bool current(uint64_t generation) const { return generation_.load() == generation; }
 
     AppLogger log_{"workflow.watcher"};

@@ -91,6 +91,17 @@ TEST_F(AppDelegateTest, SecondInstanceLeavesWithoutTouchingTheFirstOnesSocket) {
     EXPECT_EQ(testing::readFile(HookSocketServer::defaultSocketPath()), "the first instance's");
 }
 
+TEST_F(AppDelegateTest, UnusableLockFileDoesNotStopTheLaunch) {
+    testing::writeFile(home.path() + "/blocker", "a file where the directory should be");
+    auto o = options();
+    o.instanceLockPath = home.path() + "/blocker/perchwell.lock";
+    AppDelegate delegate(std::move(o), &store);
+    delegate.applicationDidFinishLaunching();
+    EXPECT_TRUE(delegate.launched());
+    ASSERT_NE(delegate.hookServer(), nullptr);
+    EXPECT_TRUE(delegate.hookServer()->running());
+}
+
 TEST_F(AppDelegateTest, LaunchAndTeardownOfTheCoreComponents) {
     installUnit();
     runner.activeStatus = 0; // already managed: carry on, and stop it at quit

@@ -3,6 +3,7 @@
 #include "platform/paths.h"
 #include "support/process.h"
 #include "support/temp_home.h"
+#include "wait_for.h"
 
 #include <chrono>
 #include <csignal>
@@ -22,17 +23,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::binaryPath;
 using testing::runProcess;
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 20s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
+using testing::waitFor;
 
 // A child process with its standard error in a file, ended by the test.
 class Background {

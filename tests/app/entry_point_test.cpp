@@ -31,21 +31,18 @@ TEST(EntryPointTest, HookRoleIsChosenOnlyByAnExactArgumentAfterTheExecutable) {
     }
 }
 
-TEST(EntryPointTest, DesktopLibraryIsLookedForInTheBuildAndInstalledTrees) {
-    const auto candidates = EntryPoint::desktopLibraryCandidates("/usr/bin");
-    ASSERT_GE(candidates.size(), 2u);
-    EXPECT_EQ(candidates[0], "/usr/bin/../lib/libperchwell_desktop.so");
-    EXPECT_EQ(candidates[1], "/usr/bin/../lib/perchwell/libperchwell_desktop.so");
-}
-
 // The hook role runs for every tool use: it must never map Qt.
 TEST(EntryPointTest, ExecutableHasNoQtDependency) {
     const auto result = runProcess({"/usr/bin/readelf", "-d", binaryPath("perchwell")});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_NE(result.out.find("(NEEDED)"), std::string::npos);
     EXPECT_EQ(result.out.find("Qt"), std::string::npos) << result.out;
+    // The client runs first for every hooked event: Qt-free too, and free of the
+    // JSON and regex libraries the hook role maps.
     const auto client = runProcess({"/usr/bin/readelf", "-d", binaryPath("pv-hook-client")});
     EXPECT_EQ(client.out.find("Qt"), std::string::npos) << client.out;
+    EXPECT_EQ(client.out.find("simdjson"), std::string::npos) << client.out;
+    EXPECT_EQ(client.out.find("pcre2"), std::string::npos) << client.out;
 }
 
 TEST(EntryPointTest, MissingDesktopLibraryIsAClearErrorNotACrash) {
@@ -71,6 +68,25 @@ TEST(EntryPointTest, MissingDesktopLibraryIsAClearErrorNotACrash) {
     EXPECT_EQ(result.out, "{\"hookSpecificOutput\":{\"hookEventName\":\"Stop\"}}\n");
 }
 
+TEST(EntryPointTest, InstalledTreeLoadsTheLibraryFromItsPrivateDirectory) {
+    testing::TempHome home;
+    const std::string prefix = home.path() + "/usr";
+    std::filesystem::create_directories(prefix + "/bin");
+    std::filesystem::create_directories(prefix + "/lib/perchwell");
+    std::filesystem::copy_file(binaryPath("perchwell"), prefix + "/bin/perchwell");
+    const std::string library = binaryPath("../lib/libperchwell_desktop.so");
+    if (!std::filesystem::exists(library)) {
+        GTEST_SKIP() << "built without the desktop library";
+    }
+    std::filesystem::copy_file(library, prefix + "/lib/perchwell/libperchwell_desktop.so");
+    // With the lock held here, a loaded application says so and leaves at once.
+    auto lock = InstanceLock::acquire();
+    ASSERT_TRUE(lock);
+    const auto result = runProcess({prefix + "/bin/perchwell", "--headless"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("another instance is already running"), std::string::npos) << result.err;
+}
+
 TEST(InstanceLockTest, OneHolderPerLockFileAcrossProcesses) {
     testing::TempHome home;
     const std::string path = InstanceLock::defaultPath();
@@ -88,9 +104,14 @@ TEST(InstanceLockTest, OneHolderPerLockFileAcrossProcesses) {
         // Nor this process through a second descriptor.
         const auto second = InstanceLock::acquire(path);
         ASSERT_FALSE(second);
-        EXPECT_NE(second.error().message.find("another instance is already running"), std::string::npos);
+        EXPECT_TRUE(InstanceLock::heldElsewhere(second.error())) << second.error().message;
     }
     EXPECT_TRUE(InstanceLock::acquire(path)) << "released with its holder";
+
+    testing::writeFile(home.path() + "/blocker", "a file where the directory should be");
+    const auto unusable = InstanceLock::acquire(home.path() + "/blocker/perchwell.lock");
+    ASSERT_FALSE(unusable);
+    EXPECT_FALSE(InstanceLock::heldElsewhere(unusable.error()));
 }
 
 } // namespace

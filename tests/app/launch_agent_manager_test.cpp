@@ -1,9 +1,11 @@
 #include "app/launch_agent_manager.h"
 #include "common/system_log.h"
+#include "platform/linux/systemctl_runner.h"
 #include "platform/service_manager_runner.h"
 #include "support/temp_home.h"
 
 #include <deque>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace perchwell {
@@ -44,10 +46,6 @@ protected:
     ScriptedRunner runner;
     std::vector<std::string> lines;
 };
-
-TEST_F(LaunchAgentManagerTest, UnitLivesInTheUserConfigDirectory) {
-    EXPECT_EQ(LaunchAgentManager::unitPath(), home.path() + "/.config/systemd/user/perchwell.service");
-}
 
 TEST_F(LaunchAgentManagerTest, WithoutAUnitNothingIsEverRun) {
     EXPECT_FALSE(LaunchAgentManager::ensureLoaded(runner));
@@ -95,6 +93,31 @@ TEST_F(LaunchAgentManagerTest, BootoutOnlyWhenRunningAndOnlyLogged) {
     LaunchAgentManager::bootoutForQuit(runner);
     EXPECT_EQ(runner.calls, (Calls{print, bootout}));
     EXPECT_EQ(lines, std::vector<std::string>{"[Perchwell] launchagent: bootout status=1"});
+}
+
+} // namespace
+} // namespace perchwell
+
+namespace perchwell {
+namespace {
+
+TEST(SystemctlRunnerTest, ReportsExitStatusAndSpawnFailure) {
+    testing::TempHome home;
+    std::vector<std::string> lines;
+    systemlog::setSink([&](std::string_view line) { lines.emplace_back(line); });
+    // A stand-in tool: echoes its arguments' count as the status, after a flood of output
+    // that would fill any pipe nobody reads.
+    const std::string tool = home.path() + "/fake-systemctl";
+    testing::writeFile(tool, "#!/bin/sh\nhead -c 1000000 /dev/zero\nhead -c 1000000 /dev/zero >&2\n"
+                             "[ \"$1\" = --user ] || exit 99\nexit $#\n");
+    std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+    EXPECT_EQ(SystemctlRunner(tool).run({"is-active", "--quiet", "perchwell.service"}), 4);
+    EXPECT_TRUE(lines.empty());
+
+    EXPECT_EQ(SystemctlRunner(home.path() + "/missing-tool").run({"start", "perchwell.service"}), -1);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("[Perchwell] launchctl spawn failed: ", 0), 0u) << lines[0];
+    systemlog::setSink({});
 }
 
 } // namespace

@@ -229,15 +229,5 @@ TEST_F(SettingsStoreTest, UnwritableDomainKeepsTheValueInMemory) {
     EXPECT_EQ(store.mcpPort(), 9000);
 }
 
-TEST(HomeCornerTest, RawValuesRoundTripAndUnknownGivesNothing) {
-    for (const HomeCorner corner : allHomeCorners) {
-        EXPECT_EQ(homeCornerFromRawValue(rawValue(corner)), corner);
-    }
-    EXPECT_EQ(rawValue(allHomeCorners[0]), "topLeft");
-    EXPECT_EQ(displayLabel(HomeCorner::bottomRight), "Bottom Right");
-    EXPECT_EQ(homeCornerFromRawValue("middle"), std::nullopt);
-    EXPECT_EQ(homeCornerFromRawValue("TopLeft"), std::nullopt);
-}
-
 } // namespace
 } // namespace perchwell

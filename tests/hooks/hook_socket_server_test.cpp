@@ -1,4 +1,5 @@
 #include "app/log_capture.h"
+#include "app/wait_for.h"
 #include "hooks/hook_command.h"
 #include "hooks/hook_socket_server.h"
 #include "platform/defaults_domain.h"
@@ -24,6 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::LogCapture;
+using testing::waitFor;
 
 int connectTo(const std::string& path) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -103,17 +105,6 @@ std::vector<std::string> hookLogLines() {
         lines.push_back(line);
     }
     return lines;
-}
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
 }
 
 class HookSocketServerTest : public ::testing::Test {

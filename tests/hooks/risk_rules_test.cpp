@@ -9,7 +9,7 @@ namespace {
 // Tag of the first rule of `table` that matches, or "" when none does.
 std::string firstTag(const std::vector<RiskRule>& table, std::string_view haystack) {
     for (const RiskRule& rule : table) {
-        if (rule.regex.search(haystack)) {
+        if (rule.matches(haystack)) {
             return rule.tag;
         }
     }
@@ -23,9 +23,16 @@ struct RuleCase {
 
 } // namespace
 
-TEST(RiskRules, EveryTableRowCompiles) {
+TEST(RiskRules, EveryTableRowCompilesAndContainsItsLiteral) {
     EXPECT_EQ(catastrophicRuleTable().size(), 7u);
     EXPECT_EQ(pathRuleTable().size(), 8u);
+    for (const auto* table : {&catastrophicRuleTable(), &pathRuleTable()}) {
+        for (const RiskRule& rule : *table) {
+            EXPECT_NE(rule.regex->get(), nullptr) << rule.tag;
+            // The pre-check must never hide a match: the literal is part of every match.
+            EXPECT_FALSE(rule.matches("")) << rule.tag;
+        }
+    }
 }
 
 TEST(RiskRules, CatastrophicTable) {

@@ -37,6 +37,16 @@ TEST(HookClientTest, OnlyPreToolUseEventsGoToTheSocket) {
         {R"({"hook_event_name":"pretooluse"})", false},
         {R"({"hook_event_name":7})", false},
         {R"({"hook_event_name":null})", false},
+        {R"({"hook_event_name":{"name":"PreToolUse"}})", false},
+        // Only the top-level member counts.
+        {R"({"tool_input":{"hook_event_name":"Stop"},"hook_event_name":"PreToolUse"})", true},
+        {R"({"tool_input":{"hook_event_name":"PreToolUse"},"hook_event_name":"Stop"})", false},
+        {R"({"tool_input":{"hook_event_name":"Stop"}})", true},
+        {R"([{"hook_event_name":"Stop"}])", true},
+        {R"("Stop")", true},
+        // Decided at the event name; whatever follows is the fallback's or the server's business.
+        {R"({"hook_event_name":"Stop","tool_input":)", false},
+        {R"({"hook_event_name":"PreToolUse","tool_input":)", true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(HookClient::isForSocket(c.input), c.forSocket) << c.input;

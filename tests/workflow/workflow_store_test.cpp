@@ -177,6 +177,31 @@ TEST_F(WorkflowStoreTest, FailingWriteRollsBackTheWholeBatch) {
     EXPECT_EQ(store_->sessionOffset("s1"), 90);
 }
 
+TEST_F(WorkflowStoreTest, BatchesOfSeveralFilesCommitTogetherOrNotAtAll) {
+    RawDb(path_).exec("CREATE TRIGGER refuse BEFORE INSERT ON user_prompts WHEN NEW.uuid = 'bad' "
+                      "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+    std::vector<WorkflowStore::IngestBatch> batches = {
+        {"s1", "p1", "/r/p1/s1.jsonl", {user("u1", kNow), OtherEntry{"summary"}}, 40},
+        {"s2", "p2", "/r/p2/s2.jsonl", {user("u2", kNow, "s2")}, 70},
+        {"s1", "p1", "/r/p1/s1.jsonl", {user("u3", kNow + 1)}, 90}, // the same file's next chunk
+    };
+    batches.push_back({"s3", "p1", "/r/p1/s3.jsonl", {user("bad", kNow, "s3")}, 10});
+    auto failed = store_->ingest(batches);
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().message, "step: 19: refused");
+    EXPECT_EQ(store_->totals(), (WorkflowStore::Totals{0, 0, 0, 0}));
+
+    batches.pop_back();
+    auto r = store_->ingest(batches);
+    ASSERT_TRUE(r) << r.error().message;
+    RawDb raw(path_);
+    EXPECT_EQ(store_->sessionOffset("s1"), 90);
+    EXPECT_EQ(store_->sessionOffset("s2"), 70);
+    EXPECT_EQ(raw.scalar("SELECT line_count FROM sessions WHERE id='s1'"), 3);
+    EXPECT_EQ(raw.scalar("SELECT last_ts FROM sessions WHERE id='s1'"), int64_t(kNow * 1000) + 1000);
+    EXPECT_EQ(store_->totals().userPrompts, 3);
+}
+
 TEST_F(WorkflowStoreTest, BusyDatabaseFailsAtBegin) {
     RawDb other(path_);
     other.exec("BEGIN IMMEDIATE;");

@@ -293,5 +293,29 @@ TEST_F(WorkflowWatcherTest, FailingProjectUpsertSkipsItsFilesButWatchesThem) {
     EXPECT_TRUE(waitForReports(0).empty()); // first read of the file starts at 0
 }
 
+TEST_F(WorkflowWatcherTest, ChunkedBackfillStaysSilentAndChunkedAppendsReportEveryLine) {
+    watcher_.reset();
+    reader_ = std::make_unique<WorkflowReader>(512); // a few lines per chunk
+    watcher_ = makeWatcher();
+    std::string history;
+    for (int i = 0; i < 40; ++i) {
+        history += userLine("h" + std::to_string(i), "s1") + assistantLine("k" + std::to_string(i), "s1");
+    }
+    append(file("-a", "s1"), history);
+    append(file("-a", "s2"), history.substr(0, history.size() / 2)); // another session, same lines
+    watcher_->start().get();
+    EXPECT_TRUE(waitForReports(0).empty());
+    EXPECT_EQ(store_->sessionOffset("s1"), static_cast<int64_t>(history.size()));
+
+    std::string burst;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 10; ++i) {
+        burst += userLine("b" + std::to_string(i), "s1");
+        expected.push_back("user:b" + std::to_string(i));
+    }
+    append(file("-a", "s1"), burst); // one event, several chunks
+    EXPECT_EQ(waitForReports(expected.size()), expected);
+}
+
 } // namespace
 } // namespace perchwell

@@ -7,7 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <simdjson.h>
+#include <nlohmann/json.hpp>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -57,10 +57,67 @@ bool writeAllTo(int fd, std::string_view bytes) {
 }
 
 bool isJsonObject(const std::string& text) {
-    simdjson::dom::parser parser;
-    simdjson::dom::element root;
-    return parser.parse(text).get(root) == simdjson::SUCCESS && root.is_object();
+    return nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false).is_object();
 }
+
+// Finds the top-level "hook_event_name" and stops parsing there: hook inputs may be
+// megabytes of tool input, and only this one member decides where the event goes.
+class EventNameProbe final : public nlohmann::json_sax<nlohmann::json> {
+public:
+    enum class Outcome { undecided, preToolUse, otherEvent, noEventName };
+    Outcome outcome = Outcome::undecided;
+
+    bool null() override { return scalar(false); }
+    bool boolean(bool) override { return scalar(false); }
+    bool number_integer(number_integer_t) override { return scalar(false); }
+    bool number_unsigned(number_unsigned_t) override { return scalar(false); }
+    bool number_float(number_float_t, const string_t&) override { return scalar(false); }
+    bool string(string_t& value) override { return scalar(value == "PreToolUse"); }
+    bool binary(binary_t&) override { return scalar(false); }
+    bool start_object(std::size_t) override { return open(); }
+    bool start_array(std::size_t) override {
+        // A top-level array is no hook input: decided like the hook process decides it.
+        return depth_ == 0 ? false : open();
+    }
+    bool end_object() override { return close(); }
+    bool end_array() override { return close(); }
+    bool key(string_t& name) override {
+        eventNameNext_ = depth_ == 1 && name == "hook_event_name";
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;
+    }
+
+private:
+    bool scalar(bool isPreToolUse) {
+        if (depth_ == 0) {
+            return false; // a top-level scalar: no hook input either
+        }
+        if (eventNameNext_) {
+            outcome = isPreToolUse ? Outcome::preToolUse : Outcome::otherEvent;
+            return false;
+        }
+        return true;
+    }
+    bool open() {
+        if (eventNameNext_) {
+            outcome = Outcome::otherEvent;
+            return false;
+        }
+        ++depth_;
+        return true;
+    }
+    bool close() {
+        if (--depth_ == 0) {
+            outcome = Outcome::noEventName;
+        }
+        return true;
+    }
+
+    int depth_ = 0;
+    bool eventNameNext_ = false;
+};
 
 } // namespace
 
@@ -69,19 +126,11 @@ HookClient::Options HookClient::defaultOptions() {
 }
 
 bool HookClient::isForSocket(std::string_view input) {
-    simdjson::dom::parser parser;
-    simdjson::dom::element root;
-    simdjson::dom::object object;
-    // Input that is no JSON object is judged like the hook process judges it ("ask").
-    if (parser.parse(input.data(), input.size()).get(root) != simdjson::SUCCESS || root.get(object)) {
-        return true;
-    }
-    simdjson::dom::element event;
-    if (object["hook_event_name"].get(event) != simdjson::SUCCESS) {
-        return true;
-    }
-    std::string_view name;
-    return event.get(name) == simdjson::SUCCESS && name == "PreToolUse";
+    EventNameProbe probe;
+    nlohmann::json::sax_parse(input, &probe, nlohmann::json::input_format_t::json, /*strict=*/false);
+    // Input that is no JSON object, or has no event name, is judged like the hook process
+    // judges it: as "PreToolUse".
+    return probe.outcome != EventNameProbe::Outcome::otherEvent;
 }
 
 Result<std::string> HookClient::ask(const std::string& input, const Options& options) {
