@@ -40,6 +40,12 @@ MCPServer::MCPServer(SettingsStore& store, std::shared_ptr<Keychain> keychain, Q
 
 MCPServer::~MCPServer() {
     stop();
+    // Connections still awaiting an answer go now, while the maps they report to exist.
+    for (const auto& [socket, connection] : std::exchange(connections_, {})) {
+        disconnect(socket, nullptr, this, nullptr);
+        socket->abort();
+        delete socket;
+    }
 }
 
 void MCPServer::setCoordinator(Coordinator* coordinator) {

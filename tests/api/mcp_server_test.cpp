@@ -335,6 +335,23 @@ TEST_F(MCPServerTest, RequestsSplitAcrossPacketsAreAnsweredOnceComplete) {
     EXPECT_EQ(mascot.current, MascotState::happy());
 }
 
+TEST_F(MCPServerTest, ServerGoneBeforeTheStoreAnswers) {
+    auto wf = openStore();
+    auto doomed = std::make_unique<MCPServer>(store, keychain);
+    store.setMcpPort(freePort());
+    doomed->setWorkflowStore(wf.get());
+    doomed->start();
+    LoopbackClient client(doomed->port());
+    client.write(httpRequest("GET", "/api/sessions", token));
+    // Until the request is in (its answer then waits for the store).
+    for (int i = 0; i < 200 && doomed->openConnectionCount() == 0 && client.received().empty(); ++i) {
+        testing::pumpEvents(5);
+    }
+    doomed.reset();
+    EXPECT_TRUE(client.waitClosed(2000));
+    testing::pumpEvents(100); // the store's late answer finds no server and does nothing
+}
+
 TEST_F(MCPServerTest, OnlyTheFirstRequestOfAConnectionIsAnswered) {
     LoopbackClient client(server.port());
     client.write(httpRequest("GET", "/health") +
