@@ -9,7 +9,7 @@ mkdir -p "$out/corpus"
 sources=(
   src/api/http_request.cpp src/api/http_response.cpp src/api/api_route.cpp src/api/api_types.cpp
   src/api/mcp_protocol.cpp src/common/utf8.cpp src/common/app_logger.cpp src/common/system_log.cpp
-  src/hooks/review_policy_level.cpp
+  src/hooks/review_policy_level.cpp src/workflow/session_card.cpp
 )
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -Isrc \
   tests/fuzz/http_request_fuzz.cpp "${sources[@]}" -lsimdjson -o "$out/http_request_fuzz"
