@@ -3,7 +3,7 @@
 PERCHWELL_BUILD_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libpcre2-dev libsimdjson-dev nlohmann-json3-dev libsqlite3-dev
-  qt6-base-dev libx11-dev
+  qt6-base-dev libx11-dev libsecret-1-dev
 )
 
 PERCHWELL_TEST_PACKAGES=(
@@ -11,6 +11,16 @@ PERCHWELL_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth binutils sqlite3 time
   fonts-dejavu-core xterm xdotool x11-utils trayer openbox
+  nodejs
+  gnome-keyring dbus-daemon
+)
+# The MCP SDK test installs its client with npm; Debian ships npm apart from nodejs.
+command -v npm >/dev/null 2>&1 || PERCHWELL_TEST_PACKAGES+=(npm)
+
+# Installed by the benchmark scripts that use them, not by the test run (a distribution
+# nginx starts a system service where systemd runs).
+PERCHWELL_BENCH_PACKAGES=(
+  wrk nginx-light
 )
 
 perchwell_install_missing() {

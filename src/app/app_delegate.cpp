@@ -1,5 +1,7 @@
 #include "app/app_delegate.h"
 
+#include "api/mcp_restart_pipeline.h"
+#include "api/mcp_server.h"
 #include "app/coordinator.h"
 #include "app/launch_agent_manager.h"
 #include "app/settings_store.h"
@@ -164,11 +166,18 @@ void AppDelegate::startHookServer() {
 }
 
 void AppDelegate::buildLocalApi() {
-    // Step 5: the local API server is added with the local API.
+    // Step 5: the workflow store is handed over once it is open (setWorkflowStore).
+    mcp_ = std::make_unique<MCPServer>(*store_);
+    mcp_->setCoordinator(coordinator_.get());
+    mcp_->setMascot(mascot_.get());
+    if (store_->mcpEnabled()) {
+        mcp_->start();
+    }
 }
 
 void AppDelegate::observeLocalApiSettings() {
-    // Step 6: local API restarts on (mcpEnabled, mcpPort) are added with the local API.
+    // Step 6.
+    mcpPipelineCancellable_ = std::make_unique<MCPRestartPipeline>(*store_, *mcp_);
 }
 
 void AppDelegate::buildEyeBreak() {
@@ -199,6 +208,17 @@ void AppDelegate::buildMenuBar() {
         }
     };
     menuBar_->onQuit = [] { QCoreApplication::quit(); };
+    if (mcp_) {
+        QPointer<MCPServer> server(mcp_.get());
+        menuBar_->setLocalApi([server]() -> std::optional<LocalApiStatus> {
+            if (!server) {
+                return std::nullopt;
+            }
+            return LocalApiStatus{server->isListening(), server->lastError()};
+        });
+        connect(mcp_.get(), &MCPServer::isListeningChanged, menuBar_.get(), &MenuBarController::scheduleRebuild);
+        connect(mcp_.get(), &MCPServer::lastErrorChanged, menuBar_.get(), &MenuBarController::scheduleRebuild);
+    }
     menuBar_->configureButton();
     menuBar_->rebuild();
     menuBar_->observeForMenuRebuild();
@@ -212,7 +232,10 @@ void AppDelegate::openWorkflowStore() {
         return;
     }
     workflowStore_ = std::move(*opened);
-    // 13.1: the local API receives the store here once it exists.
+    // 13.1: the local API sees the store from the moment it is open.
+    if (mcp_) {
+        mcp_->setWorkflowStore(workflowStore_.get());
+    }
     workflowReader_ = std::make_unique<WorkflowReader>();
     workflowWatcher_ = std::make_unique<WorkflowWatcher>(*workflowStore_, *workflowReader_);
     // 13.3-13.5: idle tracker, prompt enhancer and the idle-threshold subscription are

@@ -19,6 +19,8 @@ class MascotControlling;
 class MascotWindowController;
 class MenuBarController;
 class PermissionsManager;
+class MCPRestartPipeline;
+class MCPServer;
 class ServiceManagerRunner;
 class SettingsStore;
 class WorkflowReader;
@@ -72,6 +74,7 @@ public:
     // Shows the settings window; a window already open is only brought to the front.
     void openSettings(bool focusPermissions);
 
+    MCPServer* mcp() const { return mcp_.get(); }
     // Null when the store could not be opened.
     WorkflowStore* workflowStore() const { return workflowStore_.get(); }
     WorkflowWatcher* workflowWatcher() const { return workflowWatcher_.get(); }
@@ -132,6 +135,9 @@ private:
     std::unique_ptr<WorkflowStore> workflowStore_;
     std::unique_ptr<WorkflowReader> workflowReader_;
     std::unique_ptr<WorkflowWatcher> workflowWatcher_;
+    // After the store: the local API holds it and is destroyed before it.
+    std::unique_ptr<MCPServer> mcp_;
+    std::unique_ptr<MCPRestartPipeline> mcpPipelineCancellable_;
 };
 
 } // namespace perchwell
