@@ -216,8 +216,10 @@ void AppDelegate::buildMenuBar() {
             }
             return LocalApiStatus{server->isListening(), server->lastError()};
         });
-        connect(mcp_.get(), &MCPServer::isListeningChanged, menuBar_.get(), &MenuBarController::scheduleRebuild);
-        connect(mcp_.get(), &MCPServer::lastErrorChanged, menuBar_.get(), &MenuBarController::scheduleRebuild);
+        connect(mcp_.get(), &MCPServer::isListeningChanged, menuBar_.get(),
+                &MenuBarController::scheduleRebuild);
+        connect(mcp_.get(), &MCPServer::lastErrorChanged, menuBar_.get(),
+                &MenuBarController::scheduleRebuild);
     }
     menuBar_->configureButton();
     menuBar_->rebuild();
