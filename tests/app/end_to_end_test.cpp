@@ -25,49 +25,14 @@ using testing::binaryPath;
 using testing::runProcess;
 using testing::waitFor;
 
-// A child process with its standard error in a file, ended by the test.
-class Background {
+// The application in the background, its standard error kept for the assertions.
+class Background : public testing::BackgroundProcess {
 public:
-    Background(const std::vector<std::string>& argv, std::string errPath) : errPath_(std::move(errPath)) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int devnull = ::open("/dev/null", O_RDWR);
-            const int err = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(devnull, 0);
-            ::dup2(devnull, 1);
-            ::dup2(err, 2);
-            std::vector<char*> args;
-            for (const auto& a : argv) {
-                args.push_back(const_cast<char*>(a.c_str()));
-            }
-            args.push_back(nullptr);
-            ::execv(args[0], args.data());
-            ::_exit(127);
-        }
-    }
-    ~Background() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    // The exit status after `signal`, or -1 when it did not end in time.
-    int stop(int signal) {
-        ::kill(pid_, signal);
-        int status = 0;
-        for (int i = 0; i < 500; ++i) {
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return -1;
-    }
+    Background(const std::vector<std::string>& argv, std::string errPath)
+        : BackgroundProcess(argv, errPath), errPath_(std::move(errPath)) {}
     std::string err() const { return testing::readFile(errPath_); }
 
 private:
-    pid_t pid_ = -1;
     std::string errPath_;
 };
 

@@ -1,11 +1,13 @@
 #include "support/process.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #ifndef PERCHWELL_BIN_DIR
@@ -16,6 +18,60 @@ namespace perchwell::testing {
 
 std::string binaryPath(const std::string& name) {
     return std::string(PERCHWELL_BIN_DIR) + "/" + name;
+}
+
+namespace {
+
+[[noreturn]] void execArgv(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const auto& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+}
+
+int statusCode(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+} // namespace
+
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv, const std::string& errPath) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        const int devnull = ::open("/dev/null", O_RDWR);
+        const int err =
+            errPath.empty() ? devnull : ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(devnull, 0);
+        ::dup2(devnull, 1);
+        ::dup2(err, 2);
+        execArgv(argv);
+    }
+}
+
+BackgroundProcess::~BackgroundProcess() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+}
+
+int BackgroundProcess::stop(int signal, int timeoutMs) {
+    if (pid_ <= 0) {
+        return -1;
+    }
+    ::kill(pid_, signal);
+    int status = 0;
+    for (int waited = 0; waited <= timeoutMs; waited += 20) {
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return statusCode(status);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return -1;
 }
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& input,
@@ -30,13 +86,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
         ::dup2(in[0], 0);
         ::dup2(out[1], 1);
         ::dup2(err[1], 2);
-        std::vector<char*> args;
-        for (const auto& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
+        execArgv(argv);
     }
     ::close(in[0]);
     ::close(out[1]);

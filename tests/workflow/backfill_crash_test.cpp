@@ -10,11 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <random>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
-
-extern char** environ;
 
 namespace perchwell {
 namespace {
@@ -126,21 +122,14 @@ TEST(BackfillCrashTest, KilledMidwayThenRestartedLosesAndDuplicatesNothing) {
         }
     }
 
-    // The macro of this executable: the support library is built without it.
-    const std::string helper = std::string(PERCHWELL_BIN_DIR) + "/workflow_backfill_helper";
-    std::vector<char*> argv = {const_cast<char*>(helper.c_str()), const_cast<char*>(root.c_str()),
-                               const_cast<char*>(db.c_str()), const_cast<char*>("65536"), nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(::posix_spawn(&pid, helper.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+    const std::string helper = testing::binaryPath("workflow_backfill_helper");
+    testing::BackgroundProcess backfill({helper, root, db, "65536"});
     // Kill it once part of the tree is in.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < deadline && countPrompts(db) < totalPrompts / 5) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the back-fill ended before it could be killed";
+    ASSERT_EQ(backfill.stop(SIGKILL), 128 + SIGKILL) << "the back-fill ended before it could be killed";
     const int64_t atKill = countPrompts(db);
     EXPECT_GT(atKill, 0);
     EXPECT_LT(atKill, totalPrompts);
