@@ -6,13 +6,21 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
-corpus=$(mktemp -d)
-trap 'rm -rf "$corpus"' EXIT
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+status=0
 for target in build/fuzz/bin/fuzz_*; do
   name=$(basename "$target")
-  mkdir -p "$corpus/$name"
+  mkdir -p "$work/$name"
   seeds="fuzz/seeds/$name"
   echo "=== $name for ${seconds}s"
-  "$target" -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 "$corpus/$name" \
-    $( [ -d "$seeds" ] && echo "$seeds" ) 2>&1 | grep -E "^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss|==[0-9]+==ERROR)" || true
+  if "$target" -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 -artifact_prefix="$work/" \
+      "$work/$name" $( [ -d "$seeds" ] && echo "$seeds" ) >"$work/$name.log" 2>&1; then
+    grep -E "^stat::(number_of_executed_units|peak_rss_mb)" "$work/$name.log"
+  else
+    status=1
+    tail -40 "$work/$name.log"
+    cp "$work"/crash-* . 2>/dev/null && echo "crash input copied to $PWD"
+  fi
 done
+exit $status
