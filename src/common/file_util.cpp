@@ -10,24 +10,6 @@
 #include <vector>
 
 namespace perchwell::files {
-namespace {
-
-bool writeAll(int fd, std::string_view bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-} // namespace
 
 std::string errnoText(int err) {
     return std::strerror(err);
@@ -64,27 +46,47 @@ Result<void> ensureDirectory(const std::string& path, mode_t mode) {
     return {};
 }
 
-std::optional<std::string> readFile(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        return std::nullopt;
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
     }
-    std::string out;
-    char buf[65536];
+    return true;
+}
+
+std::optional<std::string> readAll(int fd, size_t limit) {
+    std::string data;
+    char chunk[65536];
     for (;;) {
-        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n == 0) {
+            return data;
+        }
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
             return std::nullopt;
         }
-        if (n == 0) {
-            break;
+        data.append(chunk, static_cast<size_t>(n));
+        if (data.size() > limit) {
+            return std::nullopt;
         }
-        out.append(buf, static_cast<size_t>(n));
     }
-    return out;
+}
+
+std::optional<std::string> readFile(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        return std::nullopt;
+    }
+    return readAll(fd.get());
 }
 
 Result<void> writeFileAtomically(const std::string& path, std::string_view bytes, mode_t mode) {

@@ -1,5 +1,6 @@
 #include "hooks/hook_command.h"
 
+#include "common/file_util.h"
 #include "common/utf8.h"
 #include "platform/defaults_domain.h"
 
@@ -11,20 +12,6 @@ namespace perchwell {
 namespace {
 
 constexpr int maxHaystackDepth = 31;
-
-// Errors are ignored: a reader that went away must not change the exit status.
-void writeText(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        text.remove_prefix(static_cast<size_t>(n));
-    }
-}
 
 void appendStrings(simdjson::dom::element value, int depth, std::string& out) {
     if (depth > maxHaystackDepth) {
@@ -107,7 +94,8 @@ void HookCommand::run(int inFd, int outFd) {
     const HookSettings settings = HookSettings::fromUserDefaults(defaults);
     const ReviewPolicyLevel policy = sessionPolicy(input.stringField("session_id"));
     const Decision decision = decide(input, settings, policy);
-    writeText(outFd, formatDecisionJSON(decision) + "\n");
+    // A reader that went away must not change the exit status: the result is ignored.
+    (void)files::writeAll(outFd, formatDecisionJSON(decision) + "\n");
     appendLog(toolName, decision.decision, cwd, decision.tag);
 }
 
@@ -204,7 +192,7 @@ std::string HookCommand::emptyAnswerJSON(std::string_view eventName) {
 }
 
 void HookCommand::emitEmpty(std::string_view eventName, int outFd) {
-    writeText(outFd, emptyAnswerJSON(eventName) + "\n");
+    (void)files::writeAll(outFd, emptyAnswerJSON(eventName) + "\n");
 }
 
 std::optional<std::string> HookCommand::extractField(std::optional<std::string_view> from,

@@ -20,42 +20,6 @@ constexpr size_t maxRequestBytes = 2'097'152;
 // Answers are a short JSON object; anything much larger is not one.
 constexpr uint32_t maxResponseBytes = 65'536;
 
-// All of `fd`, or nothing when it holds more than `limit` bytes or a read fails.
-std::optional<std::string> readAll(int fd, size_t limit) {
-    std::string data;
-    char chunk[65'536];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof(chunk));
-        if (n == 0) {
-            return data;
-        }
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return std::nullopt;
-        }
-        data.append(chunk, static_cast<size_t>(n));
-        if (data.size() > limit) {
-            return std::nullopt;
-        }
-    }
-}
-
-bool writeAllTo(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 bool isJsonObject(const std::string& text) {
     return nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false).is_object();
 }
@@ -171,7 +135,7 @@ Result<std::string> HookClient::ask(const std::string& input, const Options& opt
 }
 
 int HookClient::run(int inFd, int outFd, const Options& options) {
-    const auto input = readAll(inFd, maxRequestBytes);
+    const auto input = files::readAll(inFd, maxRequestBytes);
     if (!input || input->empty()) {
         return exitFailed;
     }
@@ -182,7 +146,7 @@ int HookClient::run(int inFd, int outFd, const Options& options) {
     if (!answer) {
         return exitFailed;
     }
-    return writeAllTo(outFd, *answer + "\n") ? exitAnswered : exitFailed;
+    return files::writeAll(outFd, *answer + "\n") ? exitAnswered : exitFailed;
 }
 
 } // namespace perchwell
