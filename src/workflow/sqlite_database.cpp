@@ -45,6 +45,9 @@ Result<SqliteDatabase> SqliteDatabase::open(const std::string& path) {
         sqlite3_close_v2(db);
         return Error{std::move(message)};
     }
+    // Another reader of the file (a dashboard query, the sqlite3 shell) holds its lock
+    // only briefly: wait for it rather than failing the open or the write.
+    sqlite3_busy_timeout(db, busyTimeoutMs);
     return SqliteDatabase(db);
 }
 

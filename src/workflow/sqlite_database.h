@@ -20,6 +20,9 @@ public:
     SqliteDatabase(const SqliteDatabase&) = delete;
     SqliteDatabase& operator=(const SqliteDatabase&) = delete;
 
+    // How long a statement waits for another connection's lock before failing.
+    static constexpr int busyTimeoutMs = 5000;
+
     // Read-write, created when missing, serialized threading mode. Fails with SQLite's
     // message for the connection.
     static Result<SqliteDatabase> open(const std::string& path);

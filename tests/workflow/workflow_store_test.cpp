@@ -6,8 +6,10 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <thread>
 
 namespace perchwell {
 namespace {
@@ -115,6 +117,34 @@ TEST_F(WorkflowStoreTest, OpenFailures) {
     auto garbage = WorkflowStore::open(dir_ + "/garbage.db");
     ASSERT_FALSE(garbage);
     EXPECT_EQ(garbage.error().message, "bootstrap [26]: file is not a database");
+}
+
+TEST_F(WorkflowStoreTest, WaitsForAnotherConnectionsBriefLock) {
+    // Another process holding the write lock for a moment (a reader's query, the
+    // sqlite3 shell) must not fail the open at launch or a later ingest.
+    const std::string busyPath = dir_ + "/busy.db";
+    for (const bool existing : {false, true}) {
+        if (existing) {
+            ASSERT_TRUE(WorkflowStore::open(busyPath));
+        }
+        RawDb other(busyPath);
+        other.exec("BEGIN EXCLUSIVE");
+        std::thread release([&other] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            other.exec("COMMIT");
+        });
+        auto opened = WorkflowStore::open(busyPath);
+        release.join();
+        ASSERT_TRUE(opened) << opened.error().message;
+        other.exec("BEGIN EXCLUSIVE");
+        std::thread releaseAgain([&other] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            other.exec("COMMIT");
+        });
+        auto ingested = (*opened)->ingest("s1", "proj", "/root/proj/s1.jsonl", {user("u1", kNow)}, 10);
+        releaseAgain.join();
+        EXPECT_TRUE(ingested) << (ingested ? "" : ingested.error().message);
+    }
 }
 
 TEST_F(WorkflowStoreTest, IngestTwiceStoresEachRecordOnce) {
