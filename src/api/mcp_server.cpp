@@ -5,10 +5,10 @@
 #include "api/landing_page.h"
 #include "api/mcp_protocol.h"
 #include "api/platform_keychain.h"
-#include "app/coordinator.h"
-#include "app/settings_store.h"
 #include "companion/mascot_controlling.h"
 #include "hooks/hook_command.h"
+#include "state/coordinator.h"
+#include "state/settings_store.h"
 #include "workflow/workflow_store.h"
 
 #include <QCoreApplication>
@@ -476,13 +476,7 @@ void MCPServer::handleSetSessionPolicy(const std::optional<std::string>& body, Q
                     return;
                 }
                 // The table first, then the file the hook reads.
-                auto policies = HookCommand::loadAllSessionPolicies();
-                if (policy.level == ReviewPolicyLevel::global) {
-                    policies.erase(policy.sessionId);
-                } else {
-                    policies[policy.sessionId] = policy.level;
-                }
-                HookCommand::saveSessionPolicies(policies);
+                HookCommand::updateSessionPolicy(policy.sessionId, policy.level);
                 if (connection) {
                     self->send(HTTPResponse::json(200, {{"ok", true},
                                                         {"sessionId", policy.sessionId},

@@ -67,6 +67,8 @@ public:
     static std::string sessionPoliciesPath();
     static std::map<std::string, ReviewPolicyLevel> loadAllSessionPolicies();
     static void saveSessionPolicies(const std::map<std::string, ReviewPolicyLevel>& policies);
+    // Load the file, set one session's level ("global" removes its entry), save it.
+    static void updateSessionPolicy(const std::string& sessionId, ReviewPolicyLevel level);
     // The level the decision uses for one session: "global" when anything is missing.
     static ReviewPolicyLevel sessionPolicy(const std::optional<std::string>& sessionId);
 

@@ -65,6 +65,16 @@ void HookCommand::saveSessionPolicies(const std::map<std::string, ReviewPolicyLe
     }
 }
 
+void HookCommand::updateSessionPolicy(const std::string& sessionId, ReviewPolicyLevel level) {
+    auto policies = loadAllSessionPolicies();
+    if (level == ReviewPolicyLevel::global) {
+        policies.erase(sessionId);
+    } else {
+        policies[sessionId] = level;
+    }
+    saveSessionPolicies(policies);
+}
+
 ReviewPolicyLevel HookCommand::sessionPolicy(const std::optional<std::string>& sessionId) {
     if (!sessionId) {
         return ReviewPolicyLevel::global;

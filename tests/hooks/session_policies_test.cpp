@@ -53,11 +53,13 @@ TEST(SessionPolicies, UnreadableOrCorruptFilesCountAsEmpty) {
     }
 }
 
-TEST(SessionPolicies, SettingGlobalRemovesOnlyThatEntry) {
+TEST(SessionPolicies, UpdateChangesOneSessionAndKeepsTheOthers) {
     TempHome home;
-    HookCommand::saveSessionPolicies({{"a", Level::strict}, {"b", Level::manual}});
-    auto policies = HookCommand::loadAllSessionPolicies();
-    policies.erase("c"); // "global" for a session that has no entry
-    HookCommand::saveSessionPolicies(policies);
-    EXPECT_EQ(HookCommand::loadAllSessionPolicies().size(), 2u);
+    HookCommand::updateSessionPolicy("a", Level::strict); // creates the file
+    HookCommand::updateSessionPolicy("b", Level::manual);
+    HookCommand::updateSessionPolicy("c", Level::global); // no entry to remove
+    EXPECT_EQ(HookCommand::loadAllSessionPolicies(),
+              (std::map<std::string, Level>{{"a", Level::strict}, {"b", Level::manual}}));
+    HookCommand::updateSessionPolicy("a", Level::global);
+    EXPECT_EQ(HookCommand::loadAllSessionPolicies(), (std::map<std::string, Level>{{"b", Level::manual}}));
 }
