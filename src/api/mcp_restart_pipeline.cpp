@@ -1,7 +1,7 @@
 #include "api/mcp_restart_pipeline.h"
 
 #include "api/mcp_server.h"
-#include "app/settings_store.h"
+#include "state/settings_store.h"
 
 namespace perchwell {
 

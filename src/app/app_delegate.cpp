@@ -2,9 +2,7 @@
 
 #include "api/mcp_restart_pipeline.h"
 #include "api/mcp_server.h"
-#include "app/coordinator.h"
 #include "app/launch_agent_manager.h"
-#include "app/settings_store.h"
 #include "common/system_log.h"
 #include "companion/accessibility_mascot_binding.h"
 #include "companion/mascot_controlling.h"
@@ -15,6 +13,8 @@
 #include "hooks/hook_socket_server.h"
 #include "platform/defaults_domain.h"
 #include "platform/linux/systemctl_runner.h"
+#include "state/coordinator.h"
+#include "state/settings_store.h"
 #include "workflow/workflow_reader.h"
 #include "workflow/workflow_store.h"
 #include "workflow/workflow_watcher.h"

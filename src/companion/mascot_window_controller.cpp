@@ -1,9 +1,9 @@
 #include "companion/mascot_window_controller.h"
 
-#include "app/settings_store.h"
 #include "companion/mascot_panel.h"
 #include "companion/mascot_view.h"
 #include "companion/mascot_view_model.h"
+#include "state/settings_store.h"
 
 #include <QEasingCurve>
 #include <QGuiApplication>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/home_corner.h"
 #include "companion/mascot_controlling.h"
 #include "companion/patrol_planner.h"
+#include "state/home_corner.h"
 
 #include <QObject>
 #include <QPointer>

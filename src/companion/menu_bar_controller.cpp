@@ -1,10 +1,10 @@
 #include "companion/menu_bar_controller.h"
 
-#include "app/coordinator.h"
-#include "app/settings_store.h"
 #include "common/app_logger.h"
 #include "companion/notification_bus.h"
 #include "companion/permissions_manager.h"
+#include "state/coordinator.h"
+#include "state/settings_store.h"
 
 #include <QAction>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
-#include "app/coordinator.h"
+#include "state/coordinator.h"
 
-#include "app/settings_store.h"
 #include "companion/mascot_controlling.h"
+#include "state/settings_store.h"
 
 #include <algorithm>
 

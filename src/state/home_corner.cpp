@@ -1,4 +1,4 @@
-#include "app/home_corner.h"
+#include "state/home_corner.h"
 
 namespace perchwell {
 

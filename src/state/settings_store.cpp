@@ -1,4 +1,4 @@
-#include "app/settings_store.h"
+#include "state/settings_store.h"
 
 #include "common/system_log.h"
 #include "common/utf8.h"

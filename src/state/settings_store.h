@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/home_corner.h"
+#include "state/home_corner.h"
 
 #include <QDateTime>
 #include <QObject>

@@ -1,10 +1,10 @@
 #include "api/mcp_restart_pipeline.h"
 #include "api/mcp_server.h"
-#include "app/coordinator.h"
-#include "app/settings_store.h"
 #include "companion/mascot_controlling.h"
 #include "hooks/hook_command.h"
 #include "loopback_client.h"
+#include "state/coordinator.h"
+#include "state/settings_store.h"
 #include "support/temp_home.h"
 #include "workflow/workflow_store.h"
 

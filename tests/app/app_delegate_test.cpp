@@ -1,12 +1,13 @@
 #include "app/app_delegate.h"
-#include "app/coordinator.h"
 #include "app/instance_lock.h"
 #include "app/launch_agent_manager.h"
-#include "app/settings_store.h"
 #include "hooks/hook_socket_server.h"
-#include "log_capture.h"
 #include "platform/paths.h"
 #include "platform/service_manager_runner.h"
+#include "state/coordinator.h"
+#include "state/settings_store.h"
+#include "support/log_capture.h"
+#include "support/store_fixture.h"
 #include "support/temp_home.h"
 #include "workflow/workflow_watcher.h"
 
@@ -14,6 +15,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+#include <QWidget>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -176,6 +178,28 @@ TEST_F(AppDelegateTest, WatcherRecordsArriveOnTheMainThread) {
         EXPECT_EQ(thread, QCoreApplication::instance()->thread());
     }
     delegate.applicationWillTerminate();
+}
+
+TEST(AppDelegateSettingsWindowTest, SettingsWindowOpensOnceOnTheRequestedTabAndIsOnlyRaisedAfterwards) {
+    testing::StoreFixture fixture;
+    LaunchOptions options;
+    options.arguments = {"perchwell", "--uitesting"};
+    AppDelegate delegate(options, &fixture.store);
+    EXPECT_EQ(delegate.settingsWindow(), nullptr);
+
+    delegate.openSettings(true);
+    QWidget* window = delegate.settingsWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), "Perchwell");
+    EXPECT_EQ(window->size(), QSize(540, 620));
+    EXPECT_EQ(window->property("firstTab").toString(), "permissions");
+
+    window->close();
+    delegate.openSettings(false);
+    EXPECT_EQ(delegate.settingsWindow(), window) << "a closed window is shown again, not rebuilt";
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->property("firstTab").toString(), "permissions");
 }
 
 } // namespace

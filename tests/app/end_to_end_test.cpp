@@ -3,7 +3,7 @@
 #include "platform/paths.h"
 #include "support/process.h"
 #include "support/temp_home.h"
-#include "wait_for.h"
+#include "support/wait_for.h"
 
 #include <chrono>
 #include <csignal>

@@ -22,12 +22,15 @@ TEST(EntryPointTest, HookRoleIsChosenOnlyByAnExactArgumentAfterTheExecutable) {
         {{"/usr/bin/perchwell", "hook"}, true},
         {{"perchwell", "--verbose", "x", "hook"}, true},
         {{"/opt/hook"}, false},
+        {{"hook"}, false},
         {{"perchwell", "Hook"}, false},
         {{"perchwell", "--hook"}, false},
+        {{"perchwell", "hooks"}, false},
         {{"perchwell"}, false},
+        {{}, false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(EntryPoint::isHookMode(c.args), c.hook) << c.args.back();
+        EXPECT_EQ(EntryPoint::isHookMode(c.args), c.hook) << (c.args.empty() ? "" : c.args.back());
     }
 }
 

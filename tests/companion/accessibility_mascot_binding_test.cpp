@@ -1,7 +1,7 @@
 #include "companion/accessibility_mascot_binding.h"
 #include "companion/permissions_manager.h"
-#include "companion_fixture.h"
-#include "permission_fakes.h"
+#include "support/permission_fakes.h"
+#include "support/store_fixture.h"
 
 #include <gtest/gtest.h>
 

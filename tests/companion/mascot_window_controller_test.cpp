@@ -1,7 +1,7 @@
 #include "companion/mascot_panel.h"
 #include "companion/mascot_view.h"
 #include "companion/mascot_window_controller.h"
-#include "companion_fixture.h"
+#include "support/store_fixture.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -1,9 +1,9 @@
-#include "app/coordinator.h"
 #include "companion/menu_bar_controller.h"
 #include "companion/notification_bus.h"
 #include "companion/permissions_manager.h"
-#include "companion_fixture.h"
-#include "permission_fakes.h"
+#include "state/coordinator.h"
+#include "support/permission_fakes.h"
+#include "support/store_fixture.h"
 
 #include <QAction>
 #include <QMenu>
@@ -249,6 +249,19 @@ TEST_F(MenuBarControllerTest, ActionsCallTheirCallbacksAndPostTheKeepaliveComman
     ASSERT_EQ(posted.count(), 2);
     EXPECT_EQ(posted.at(0).at(0).toString(), "PerchwellAgentKeepaliveStartRequested");
     EXPECT_EQ(posted.at(1).at(0).toString(), "PerchwellAgentKeepaliveStopRequested");
+}
+
+TEST(MenuBarControllerLaunchTest, ButtonShowsThePausedEyeWhenLaunchedPaused) {
+    testing::StoreFixture fixture;
+    fixture.store.setEnabled(false);
+    PermissionsManager permissions(std::make_shared<testing::FakeAccessibilityTrust>(),
+                                   std::make_shared<testing::FakeCameraAccess>());
+    MenuBarController menuBar(fixture.store, permissions, nullptr);
+    menuBar.configureButton();
+    menuBar.rebuild();
+    EXPECT_EQ(menuBar.buttonSymbol(), "eye.slash");
+    EXPECT_EQ(menuBar.item()->toolTip(), "Perchwell");
+    EXPECT_EQ(menuBar.currentMenu()->actions().at(0)->text(), "○ Perchwell paused");
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "common/system_log.h"
 #include "companion/permissions_manager.h"
-#include "permission_fakes.h"
+#include "support/permission_fakes.h"
 
 #include <QGuiApplication>
 #include <QSignalSpy>

@@ -1,12 +1,12 @@
 // Renders the mascot in each state to PNG files under the build folder, so that a
 // reader can look at them. It checks only that something was drawn.
-#include "app/coordinator.h"
 #include "companion/mascot_view.h"
 #include "companion/mascot_view_model.h"
 #include "companion/menu_bar_controller.h"
 #include "companion/permissions_manager.h"
-#include "companion_fixture.h"
-#include "permission_fakes.h"
+#include "state/coordinator.h"
+#include "support/permission_fakes.h"
+#include "support/store_fixture.h"
 
 #include <QDir>
 #include <QImage>

@@ -1,5 +1,4 @@
 // Runs the real `perchwell hook` in the test's temporary HOME.
-#include "app/entry_point.h"
 #include "hooks/hook_command.h"
 #include "support/process.h"
 #include "support/temp_home.h"
@@ -55,26 +54,6 @@ std::string preToolUse(const std::string& session, const std::string& command) {
 }
 
 } // namespace
-
-TEST(EntryPointRole, HookAnywhereAfterTheExecutablePath) {
-    struct Case {
-        std::vector<std::string> args;
-        bool hook;
-    } cases[] = {
-        {{"/usr/bin/perchwell", "hook"}, true},
-        {{"perchwell", "--x", "hook"}, true},
-        {{"perchwell", "a", "b", "hook"}, true},
-        {{"perchwell", "Hook"}, false},
-        {{"perchwell", "--hook"}, false},
-        {{"perchwell", "hooks"}, false},
-        {{"/opt/bin/hook"}, false},
-        {{"hook"}, false},
-        {{}, false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(EntryPoint::isHookMode(c.args), c.hook) << (c.args.empty() ? "" : c.args.back());
-    }
-}
 
 TEST(HookProcess, EventsAndMalformedInput) {
     TempHome home;

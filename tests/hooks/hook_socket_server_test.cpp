@@ -1,10 +1,10 @@
-#include "app/log_capture.h"
-#include "app/wait_for.h"
 #include "hooks/hook_command.h"
 #include "hooks/hook_socket_server.h"
 #include "platform/defaults_domain.h"
 #include "platform/paths.h"
+#include "support/log_capture.h"
 #include "support/temp_home.h"
+#include "support/wait_for.h"
 
 #include <arpa/inet.h>
 #include <atomic>

@@ -1,7 +1,7 @@
-#include "app/coordinator.h"
-#include "app/settings_store.h"
-#include "log_capture.h"
-#include "recording_mascot.h"
+#include "state/coordinator.h"
+#include "state/settings_store.h"
+#include "support/log_capture.h"
+#include "support/recording_mascot.h"
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>

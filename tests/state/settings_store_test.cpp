@@ -1,7 +1,6 @@
-#include "app/settings_store.h"
 #include "platform/defaults_domain.h"
-#include "platform/login_item_service.h"
-#include "support/temp_home.h"
+#include "state/settings_store.h"
+#include "support/store_fixture.h"
 
 #include <QCoreApplication>
 #include <QSignalSpy>
@@ -12,39 +11,10 @@
 namespace perchwell {
 namespace {
 
+using testing::FakeLoginItem;
 using testing::readFile;
 using testing::TempHome;
 using testing::writeFile;
-
-// A login-item service whose answers the test sets.
-class FakeLoginItem final : public LoginItemService {
-public:
-    LoginItemStatus status() const override { return currentStatus; }
-    Result<void> registerItem() override {
-        ++registerCalls;
-        if (failWith) {
-            currentStatus = statusAfterFailure.value_or(currentStatus);
-            return Error{*failWith};
-        }
-        currentStatus = LoginItemStatus::enabled;
-        return {};
-    }
-    Result<void> unregisterItem() override {
-        ++unregisterCalls;
-        if (failWith) {
-            currentStatus = statusAfterFailure.value_or(currentStatus);
-            return Error{*failWith};
-        }
-        currentStatus = LoginItemStatus::notRegistered;
-        return {};
-    }
-
-    LoginItemStatus currentStatus = LoginItemStatus::notRegistered;
-    std::optional<std::string> failWith;
-    std::optional<LoginItemStatus> statusAfterFailure;
-    int registerCalls = 0;
-    int unregisterCalls = 0;
-};
 
 class SettingsStoreTest : public ::testing::Test {
 protected:
