@@ -366,6 +366,18 @@ TEST_F(WorkflowWatcherTest, FailingProjectUpsertSkipsItsFilesButWatchesThem) {
     EXPECT_TRUE(waitForReports(0).empty()); // first read of the file starts at 0
 }
 
+TEST_F(WorkflowWatcherTest, ToolInputWithHugeNumbersIsStoredAndReported) {
+    append(file("-a", "s1"), userLine("u1", "s1"));
+    watcher_->start().get();
+    append(file("-a", "s1"),
+           R"({"type":"assistant","uuid":"big","sessionId":"s1","timestamp":"2025-06-01T09:30:16Z",)"
+           R"("message":{"content":[{"type":"tool_use","name":"Write","input":{"n":123456789012345678901,)"
+           R"("x":1e400}}]}})"
+           "\n");
+    EXPECT_EQ(waitForReports(1), (std::vector<std::string>{"assistant:big"}));
+    EXPECT_EQ(store_->totals().assistantTurns, 1);
+}
+
 TEST_F(WorkflowWatcherTest, ChunkedBackfillStaysSilentAndChunkedAppendsReportEveryLine) {
     watcher_.reset();
     reader_ = std::make_unique<WorkflowReader>(512); // a few lines per chunk
