@@ -274,15 +274,10 @@ TEST_F(WorkflowWatcherTest, ProjectsDirectoryMadeAfterStartIsBackfilledThenFollo
     ASSERT_TRUE(eventually([&] { return store_->totals().userPrompts == 1; }));
     EXPECT_EQ(watcher_->sessionIsLive("s1"), false); // history, not live work
     EXPECT_TRUE(eventually([&] { return watcher_->watchState().ancestor.empty(); }));
-    EXPECT_EQ(watcher_->watchState().rootWatch >= 0, true);
+    EXPECT_GE(watcher_->watchState().rootWatch, 0);
 
     append(file("-a", "s1"), userLine("u2", "s1"));
     EXPECT_EQ(waitForReports(1), (std::vector<std::string>{"user:u2"}));
-    append(file("-b", "s2"), userLine("u3", "s2")); // a new project inside the new root
-    ASSERT_TRUE(eventually([&] { return store_->sessionOffset("s2") > 0; }));
-    append(file("-b", "s2"), assistantLine("a3", "s2"));
-    EXPECT_EQ(waitForReports(2), (std::vector<std::string>{"user:u2", "assistant:a3"}));
-    EXPECT_EQ(warnings().size(), 1u);
 }
 
 TEST_F(WorkflowWatcherTest, ProjectsDirectoryRemovedAndMadeAgainIsTakenUpAgain) {
