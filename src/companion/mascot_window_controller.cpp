@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QPropertyAnimation>
 #include <QScreen>
+#include <QSystemTrayIcon>
 
 namespace perchwell {
 
@@ -42,7 +43,8 @@ QEasingCurve glideCurve() {
 } // namespace
 
 MascotWindowController::MascotWindowController(SettingsStore& store, QObject* parent)
-    : QObject(parent), store_(store), viewModel_(new MascotViewModel(&store, this)), screens_(systemScreens) {
+    : QObject(parent), store_(store), viewModel_(new MascotViewModel(&store, this)), screens_(systemScreens),
+      trayAvailable_(&QSystemTrayIcon::isSystemTrayAvailable) {
     panel_ = new MascotPanel(viewModel_);
     patrolTimer_.setInterval(timings_.patrolIntervalMs);
     firstMoveTimer_.setSingleShot(true);
@@ -82,6 +84,7 @@ bool MascotWindowController::isPatrolState() const {
 }
 
 void MascotWindowController::show() {
+    explainMissingTrayOnce();
     if (!store_.mascotEnabled()) {
         return;
     }
@@ -150,15 +153,33 @@ void MascotWindowController::patrolTick() {
     animatePanel(cornerRect(screens[pick->screen].visibleFrame, panel_->size(), pick->corner), pick->corner);
 }
 
+void MascotWindowController::explainMissingTrayOnce() {
+    if (trayExplained_ || trayAvailable_()) {
+        return;
+    }
+    trayExplained_ = true;
+    if (store_.mascotEnabled()) {
+        log_.info("no system tray on this desktop: the mascot stays on screen while waiting instead of "
+                  "hiding after " +
+                  std::to_string(static_cast<int>(idleAutoHideSeconds_)) + " s; click it for the menu");
+    } else {
+        log_.warning("no system tray on this desktop and the mascot is turned off (pv.mascotEnabled): "
+                     "nothing on screen opens the menu");
+    }
+}
+
 void MascotWindowController::scheduleAutoHideIfEligible() {
     idleAutoHideTimer_.stop();
-    if (store_.mascotEnabled() && !autoHidden_ && viewModel_->state().kind == MascotState::Kind::pacing) {
+    // Hiding is only for a desktop that keeps the tray icon to click instead.
+    if (store_.mascotEnabled() && !autoHidden_ && viewModel_->state().kind == MascotState::Kind::pacing &&
+        trayAvailable_()) {
         idleAutoHideTimer_.start(static_cast<int>(idleAutoHideSeconds_ * 1000));
     }
 }
 
 void MascotWindowController::autoHideFired() {
-    if (store_.mascotEnabled() && viewModel_->state().kind == MascotState::Kind::pacing) {
+    // The tray may have gone meanwhile (its host quit, an extension turned off).
+    if (store_.mascotEnabled() && viewModel_->state().kind == MascotState::Kind::pacing && trayAvailable_()) {
         stopPatrol();
         panel_->hide();
         autoHidden_ = true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/app_logger.h"
 #include "companion/mascot_controlling.h"
 #include "companion/patrol_planner.h"
 #include "state/home_corner.h"
@@ -22,7 +23,8 @@ class SettingsStore;
 
 // Owns the mascot panel: shows and hides it, places it in a corner, patrols the
 // screens while the watcher waits, hides itself after a long wait and comes back when
-// something happens. Main thread only.
+// something happens. Without a tray to click instead it never hides itself. Main
+// thread only.
 class MascotWindowController : public QObject, public MascotControlling {
     Q_OBJECT
 public:
@@ -34,6 +36,8 @@ public:
         QRect visibleFrame; // without panels and docks, top-left based
     };
     using ScreensProvider = std::function<std::vector<ScreenArea>()>;
+    // Whether the desktop shows tray icons right now.
+    using TrayProbe = std::function<bool()>;
 
     struct Timings {
         int firstMoveMs = 600;
@@ -69,6 +73,8 @@ public:
     void setTimings(Timings timings);
     void setScreensProvider(ScreensProvider provider) { screens_ = std::move(provider); }
     void setPatrolPlanner(PatrolPlanner planner) { planner_ = std::move(planner); }
+    // The default asks Qt (a StatusNotifier host on D-Bus, or an XEmbed tray).
+    void setTrayProbe(TrayProbe probe) { trayAvailable_ = std::move(probe); }
 
     // The panel's rectangle in `corner` of a visible frame, inset from both edges.
     static QRect cornerRect(const QRect& visibleFrame, const QSize& size, HomeCorner corner);
@@ -85,6 +91,7 @@ private:
     void moveToHomeCorner(HomeCorner corner, bool animated);
     void handleClick();
     bool isPatrolState() const;
+    void explainMissingTrayOnce();
 
     SettingsStore& store_;
     MascotViewModel* viewModel_;
@@ -100,6 +107,9 @@ private:
     Timings timings_;
     ScreensProvider screens_;
     PatrolPlanner planner_;
+    TrayProbe trayAvailable_;
+    bool trayExplained_ = false;
+    AppLogger log_{"mascot"};
     QPointer<QPropertyAnimation> animation_;
     QPoint panelTarget_;
 };

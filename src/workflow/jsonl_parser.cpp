@@ -187,6 +187,94 @@ std::optional<AssistantEntry> parseAssistant(const object& line) {
     return entry;
 }
 
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The RFC 8259 number grammar: -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?
+bool isJsonNumber(std::string_view t) {
+    size_t i = 0;
+    const auto skipDigits = [&] {
+        const size_t from = i;
+        while (i < t.size() && isDigit(t[i])) {
+            ++i;
+        }
+        return i > from;
+    };
+    if (i < t.size() && t[i] == '-') {
+        ++i;
+    }
+    if (i < t.size() && t[i] == '0') {
+        ++i;
+    } else if (!skipDigits()) {
+        return false;
+    }
+    if (i < t.size() && t[i] == '.' && (++i, !skipDigits())) {
+        return false;
+    }
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) {
+            ++i;
+        }
+        if (!skipDigits()) {
+            return false;
+        }
+    }
+    return i == t.size();
+}
+
+bool isNumberByte(char c) {
+    return isDigit(c) || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+}
+
+// simdjson refuses numbers it cannot hold (integers beyond 64 bits, magnitudes beyond a
+// double, 20-digit exponents) with the error it gives malformed ones. We read no number
+// of a transcript line, so such a line is decoded again with each of those numbers
+// written as null; everything else about the line is still simdjson's to judge, and a
+// malformed number is left as it is for simdjson to refuse. Nothing when there is no
+// such number.
+std::optional<std::string> unrepresentableNumbersAsNull(std::string_view line,
+                                                        simdjson::dom::parser& parser) {
+    std::string rewritten;
+    size_t copied = 0; // bytes of `line` accounted for in `rewritten`
+    bool changed = false;
+    bool inString = false;
+    for (size_t i = 0; i < line.size();) {
+        const char c = line[i];
+        if (inString) {
+            inString = c != '"';
+            i += c == '\\' ? 2 : 1;
+            continue;
+        }
+        if (c == '"') {
+            inString = true;
+        }
+        if (c != '-' && !isDigit(c)) {
+            ++i;
+            continue;
+        }
+        size_t end = i;
+        while (end < line.size() && isNumberByte(line[end])) {
+            ++end;
+        }
+        const std::string_view token = line.substr(i, end - i);
+        simdjson::dom::element number;
+        if (isJsonNumber(token) &&
+            parser.parse(token.data(), token.size()).get(number) != simdjson::SUCCESS) {
+            rewritten.append(line.substr(copied, i - copied)).append("null");
+            copied = end;
+            changed = true;
+        }
+        i = end;
+    }
+    if (!changed) {
+        return std::nullopt;
+    }
+    rewritten.append(line.substr(copied));
+    return rewritten;
+}
+
 // Reads exactly `count` decimal digits at `pos`.
 bool digits(std::string_view s, size_t pos, size_t count, int& out) {
     if (pos + count > s.size()) {
@@ -282,8 +370,14 @@ std::optional<double> parseTimestamp(std::string_view s) {
 }
 
 std::optional<JSONLEntry> parse(std::string_view line) {
+    simdjson::dom::parser& parser = threadParser();
     element root;
-    if (threadParser().parse(line.data(), line.size()).get(root) != simdjson::SUCCESS) {
+    auto error = parser.parse(line.data(), line.size()).get(root);
+    std::optional<std::string> rewritten;
+    if (error == simdjson::NUMBER_ERROR && (rewritten = unrepresentableNumbersAsNull(line, parser))) {
+        error = parser.parse(rewritten->data(), rewritten->size()).get(root);
+    }
+    if (error != simdjson::SUCCESS) {
         return std::nullopt;
     }
     object obj;

@@ -5,6 +5,7 @@
 #include "workflow/workflow_store.h"
 
 #include <cerrno>
+#include <filesystem>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
@@ -16,6 +17,11 @@ namespace {
 // A directory changes: entries come and go, or the directory itself goes.
 constexpr uint32_t kRootMask =
     IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+// A directory above the missing root reports the arrival of the next one down, and
+// its own departure.
+constexpr uint32_t kAncestorMask = IN_CREATE | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+// The root's own end: deleted, moved away, or its watch gone.
+constexpr uint32_t kGone = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED;
 // A project directory also reports writes to the files in it, so one watch covers its
 // session files, those created later included.
 constexpr uint32_t kDirectoryMask = IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_ONLYDIR;
@@ -29,6 +35,11 @@ std::string sessionIdOf(const std::string& file) {
     std::string name = baseName(file);
     const auto dot = name.rfind('.');
     return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+bool isDirectory(const std::filesystem::path& path) {
+    std::error_code ec;
+    return std::filesystem::is_directory(path, ec);
 }
 
 } // namespace
@@ -58,7 +69,7 @@ std::future<void> WorkflowWatcher::stop() {
 WorkflowWatcher::WatchState WorkflowWatcher::watchState() {
     return executor_
         .run([this] {
-            return WatchState{rootWatch_, directoryWatches_.size(), fileSources_.size()};
+            return WatchState{rootWatch_, directoryWatches_.size(), fileSources_.size(), ancestorPath_};
         })
         .get();
 }
@@ -80,7 +91,7 @@ void WorkflowWatcher::doStart(uint64_t generation) {
     // Watches first, then the listing: whatever appears meanwhile is either listed or
     // reported, and lines written during the back-fill are caught up right after it.
     if (openEventSource()) {
-        armRootWatcher();
+        armRootWatcher(true);
     }
     for (const auto& project : ProjectScanner::scan(root_)) {
         armDirectoryWatcher(project);
@@ -108,6 +119,9 @@ void WorkflowWatcher::doStop() {
     wakeFd_.reset();
     ++instance_;
     rootWatch_ = -1;
+    ancestorWatch_ = -1;
+    ancestorPath_.clear();
+    ancestorNext_.clear();
     directoryWatches_.clear();
     fileSources_.clear();
     std::lock_guard lock(pendingMutex_);
@@ -130,13 +144,83 @@ bool WorkflowWatcher::openEventSource() {
     return true;
 }
 
-void WorkflowWatcher::armRootWatcher() {
-    const int wd = ::inotify_add_watch(inotifyFd_.get(), root_.c_str(), kRootMask);
-    if (wd < 0) {
-        log_.warning("root open(" + root_ + ") failed: " + files::errnoText(errno));
-        return;
+bool WorkflowWatcher::armRootWatcher(bool warn) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::path(root_).lexically_normal();
+    // Each round either watches the root, or watches an ancestor and finds that the
+    // next directory down does not exist (yet: its arrival is reported from now on).
+    for (;;) {
+        const int wd = ::inotify_add_watch(inotifyFd_.get(), root_.c_str(), kRootMask);
+        if (wd >= 0) {
+            rootWatch_ = wd;
+            if (ancestorWatch_ >= 0) {
+                log_.info("watching " + root_ + ", which has appeared");
+            }
+            dropAncestorWatch();
+            return true;
+        }
+        const int err = errno;
+        if (warn) {
+            log_.warning("root open(" + root_ + ") failed: " + files::errnoText(err));
+            warn = false;
+        }
+        if (err != ENOENT && err != ENOTDIR) {
+            dropAncestorWatch(); // it exists but cannot be watched: waiting for it is pointless
+            return false;
+        }
+        fs::path dir = root.has_filename() ? root : root.parent_path();
+        int ancestorWd = -1;
+        int ancestorErr = 0;
+        do {
+            dir = dir.has_parent_path() ? dir.parent_path() : fs::path(".");
+            ancestorWd = ::inotify_add_watch(inotifyFd_.get(), dir.c_str(), kAncestorMask);
+            ancestorErr = errno;
+        } while (ancestorWd < 0 && (ancestorErr == ENOENT || ancestorErr == ENOTDIR) &&
+                 dir != dir.parent_path() && dir != ".");
+        if (ancestorWd < 0) {
+            log_.warning("no directory above " + root_ + " can be watched: " + files::errnoText(ancestorErr));
+            dropAncestorWatch();
+            return false;
+        }
+        const fs::path next = dir / *root.lexically_relative(dir).begin();
+        watchAncestor(ancestorWd, dir.string(), next.filename().string());
+        if (!isDirectory(next)) {
+            return false;
+        }
     }
-    rootWatch_ = wd;
+}
+
+void WorkflowWatcher::watchAncestor(int wd, const std::string& path, const std::string& next) {
+    if (wd != ancestorWatch_) {
+        dropAncestorWatch();
+        log_.info("waiting for " + root_ + ": watching " + path);
+    }
+    ancestorWatch_ = wd;
+    ancestorPath_ = path;
+    ancestorNext_ = next;
+}
+
+void WorkflowWatcher::dropAncestorWatch() {
+    if (ancestorWatch_ >= 0) {
+        // Fails harmlessly when the kernel has already dropped it with its directory.
+        ::inotify_rm_watch(inotifyFd_.get(), ancestorWatch_);
+    }
+    ancestorWatch_ = -1;
+    ancestorPath_.clear();
+    ancestorNext_.clear();
+}
+
+void WorkflowWatcher::loseRoot() {
+    if (rootWatch_ >= 0) {
+        ::inotify_rm_watch(inotifyFd_.get(), rootWatch_); // a moved root's watch would follow it
+    }
+    rootWatch_ = -1;
+    for (const auto& [wd, watch] : directoryWatches_) {
+        ::inotify_rm_watch(inotifyFd_.get(), wd);
+    }
+    directoryWatches_.clear();
+    // Whatever turns up at the root's path later is synced as found then.
+    fileSources_.clear();
 }
 
 void WorkflowWatcher::armDirectoryWatcher(const DiscoveredProject& project) {
@@ -360,6 +444,8 @@ void WorkflowWatcher::drainEvents(uint64_t instance) {
     }
     const uint64_t generation = generation_.load();
     bool rootChanged = false;
+    bool rootGone = false;
+    bool ancestorChanged = false;
     std::vector<SyncJob> toSync; // first-seen order
     std::set<std::string> queued;
     for (const auto& event : events) {
@@ -367,6 +453,7 @@ void WorkflowWatcher::drainEvents(uint64_t instance) {
             // Events were lost: look at everything again.
             log_.warning("inotify queue overflowed; rescanning " + root_);
             rootChanged = true;
+            ancestorChanged = true;
             for (const auto& [file, watch] : fileSources_) {
                 if (queued.insert(file).second) {
                     toSync.push_back(SyncJob{file, watch.projectId});
@@ -375,10 +462,11 @@ void WorkflowWatcher::drainEvents(uint64_t instance) {
             continue;
         }
         if (event.wd == rootWatch_ && rootWatch_ >= 0) {
-            rootChanged = true;
-            if (event.mask & IN_IGNORED) {
-                rootWatch_ = -1; // the root itself went away
-            }
+            (event.mask & kGone ? rootGone : rootChanged) = true;
+            continue;
+        }
+        if (event.wd == ancestorWatch_ && ancestorWatch_ >= 0) {
+            ancestorChanged = ancestorChanged || (event.mask & kGone) || event.name == ancestorNext_;
             continue;
         }
         const auto dir = directoryWatches_.find(event.wd);
@@ -398,7 +486,15 @@ void WorkflowWatcher::drainEvents(uint64_t instance) {
             toSync.push_back(SyncJob{file, dir->second.projectId});
         }
     }
-    if (rootChanged) {
+    if (rootGone) {
+        log_.info(root_ + " went away");
+        loseRoot();
+        toSync.clear(); // the files went with it; whatever is back there is synced below
+    }
+    if (rootWatch_ < 0 && (rootGone || ancestorChanged) && inotifyFd_.valid()) {
+        rootChanged = armRootWatcher(rootGone) || rootChanged;
+    }
+    if (rootChanged && rootWatch_ >= 0) {
         handleRootChange(generation);
     }
     syncFiles(toSync, generation);

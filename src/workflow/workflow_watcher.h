@@ -29,6 +29,10 @@ namespace perchwell {
 // transaction, each chunk's offset ending after a line feed. New records of live
 // sessions are reported through the two callbacks after the commit.
 //
+// While the root does not exist (before Claude Code's first run, or after it was
+// removed) the nearest existing directory above it is watched instead, and the root
+// is taken up, and back-filled, as soon as it appears.
+//
 // Threads: all state lives on the watcher's own SerialExecutor; start() and stop() may
 // be called from any thread and return futures that complete once the work is done
 // on it. Events are read by a thread of the watcher and handed to the executor,
@@ -61,6 +65,7 @@ public:
         int rootWatch = -1;          // inotify watch descriptor of the root, -1 when none
         size_t directoryWatches = 0; // project directories watched
         size_t files = 0;            // session files known
+        std::string ancestor;        // watched for the root to appear; empty while the root is watched
         bool operator==(const WatchState&) const = default;
     };
     WatchState watchState();
@@ -95,7 +100,13 @@ private:
     void drainEvents(uint64_t instance);
 
     void backfill(const std::vector<DiscoveredProject>& projects, uint64_t generation);
-    void armRootWatcher();
+    // Watches the root or, when it is missing, the nearest existing directory above it.
+    // True when the root is watched. `warn`: log why the root itself could not be.
+    bool armRootWatcher(bool warn);
+    void watchAncestor(int wd, const std::string& path, const std::string& next);
+    void dropAncestorWatch();
+    // The root went away (deleted or moved): its project watches and files go too.
+    void loseRoot();
     void armDirectoryWatcher(const DiscoveredProject& project);
     void registerFile(const std::string& file, const std::string& projectId);
     void handleRootChange(uint64_t generation);
@@ -129,6 +140,9 @@ private:
     std::thread eventThread_;
     uint64_t instance_ = 0; // which inotify instance queued events belong to
     int rootWatch_ = -1;
+    int ancestorWatch_ = -1;
+    std::string ancestorPath_;
+    std::string ancestorNext_; // the name, in the ancestor, of the next directory towards the root
     std::map<int, DirectoryWatch> directoryWatches_;
     std::map<std::string, FileWatch> fileSources_;
     std::map<std::string, bool> sessionIsLive_;

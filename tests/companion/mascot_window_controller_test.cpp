@@ -1,6 +1,7 @@
 #include "companion/mascot_panel.h"
 #include "companion/mascot_view.h"
 #include "companion/mascot_window_controller.h"
+#include "support/log_capture.h"
 #include "support/store_fixture.h"
 
 #include <QElapsedTimer>
@@ -47,12 +48,14 @@ protected:
             return std::vector<Controller::ScreenArea>{{"1", screenFrame}};
         });
         controller->setTimings({20, 60, 0});
+        controller->setTrayProbe([this] { return tray; });
     }
 
     bool visible() const { return controller->panel()->isVisible(); }
 
     testing::StoreFixture fixture;
     std::unique_ptr<Controller> controller;
+    bool tray = true;
 };
 
 TEST(MascotCornerRectTest, InsetsSixteenFromTheCornersEdgesInTopLeftCoordinates) {
@@ -150,6 +153,61 @@ TEST_F(MascotWindowControllerTest, AutoHidesAfterTheIdleTimeAndComesBackOnTheNex
         EXPECT_TRUE(visible()) << toString(next.kind);
         EXPECT_FALSE(controller->isAutoHidden());
     }
+}
+
+// Without a tray icon the mascot is all there is to click: it must stay.
+TEST_F(MascotWindowControllerTest, AutoHidesOnlyWhileATrayIconCanBeClickedInstead) {
+    struct Case {
+        bool trayAtShow;
+        bool trayWhenDue;
+        bool hides;
+    };
+    const Case cases[] = {
+        {true, true, true},
+        {true, false, false}, // the tray host went away meanwhile
+        {false, false, false},
+        {false, true, false}, // a tray that turns up later counts from the next state
+    };
+    controller->setIdleAutoHideSeconds(0.05);
+    for (const Case& c : cases) {
+        controller->hide();
+        tray = c.trayAtShow;
+        controller->show();
+        EXPECT_EQ(controller->isAutoHideScheduled(), c.trayAtShow);
+        tray = c.trayWhenDue;
+        if (c.hides) {
+            EXPECT_TRUE(waitUntil([&] { return controller->isAutoHidden(); }));
+        } else {
+            QTest::qWait(120);
+            EXPECT_FALSE(controller->isAutoHidden()) << c.trayAtShow << c.trayWhenDue;
+        }
+        EXPECT_EQ(visible(), !c.hides) << c.trayAtShow << c.trayWhenDue;
+        EXPECT_EQ(controller->isPatrolling(), !c.hides) << c.trayAtShow << c.trayWhenDue;
+    }
+    controller->set(MascotState::pacing());
+    EXPECT_TRUE(controller->isAutoHideScheduled());
+}
+
+TEST_F(MascotWindowControllerTest, ShowSaysOnceWhyTheMascotStaysWithoutATray) {
+    testing::LogCapture logs;
+    controller->show();
+    EXPECT_TRUE(logs.messages("mascot").empty());
+    // The default probe asks Qt, and the offscreen platform the tests run on has no tray.
+    Controller noTray(fixture.store);
+    noTray.show();
+    noTray.show();
+    EXPECT_FALSE(noTray.isAutoHideScheduled());
+    fixture.store.setMascotEnabled(false);
+    Controller turnedOff(fixture.store);
+    turnedOff.show();
+    EXPECT_EQ(
+        logs.messages("mascot"),
+        (std::vector<std::string>{
+            "no system tray on this desktop: the mascot stays on screen while waiting instead of hiding "
+            "after 300 s; click it for the menu",
+            "no system tray on this desktop and the mascot is turned off (pv.mascotEnabled): nothing on "
+            "screen opens the menu"}));
+    EXPECT_EQ(logs.records().back().level, LogLevel::warning);
 }
 
 TEST_F(MascotWindowControllerTest, AutoHideWaitsForPacingToLast) {

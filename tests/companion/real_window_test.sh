@@ -3,6 +3,7 @@
 # its home corner of a 1920x1080 screen, stays above a focused xterm without taking
 # focus from it; resuming from the tray menu starts the patrol to the corners, pausing
 # from it writes the setting. The watcher starts paused so that the panel stays home.
+# Launched again without the tray, it says why the mascot will not hide itself.
 # Usage: real_window_test.sh <path to perchwell>. Exit 77 = skipped (tools missing).
 set -u
 app=${1:?path to perchwell}
@@ -40,6 +41,7 @@ waitFor() { # waitFor <tries of 50 ms> <command...>
 
 openbox >/dev/null 2>&1 & pids+=($!)
 trayer --edge top --align right --widthtype pixel --width 120 --height 24 >/dev/null 2>&1 & pids+=($!)
+trayerPid=$!
 xterm -title pw-xterm -geometry 200x70+0+0 & pids+=($!)
 waitFor 400 xdotool search --name pw-xterm >/dev/null || { echo "FAIL: no xterm"; exit 1; }
 term=$(xdotool search --name pw-xterm | head -1)
@@ -49,6 +51,7 @@ activeWindow() { xprop -root _NET_ACTIVE_WINDOW | awk '{print $NF}'; }
 termHex=$(printf '0x%x' "$term")
 
 "$app" --uitesting >"$home/app.log" 2>&1 & pids+=($!)
+appPid=$!
 panelId() { xdotool search --onlyvisible --class Perchwell 2>/dev/null | while read -r w; do
     xwininfo -id "$w" | grep -q 'Width: 280' && echo "$w"; done | head -1; }
 position() { xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} END{print x","y}'; }
@@ -121,8 +124,19 @@ read -r px py < <(xwininfo -id "$panel" | awk '/Absolute upper-left X/{x=$4} /Ab
 xdotool mousemove $((px + 140)) $((py + 32)) click 1 # inside the content at either alignment
 check "a click on the mascot opens the menu" waitFor 100 menuOpen
 xdotool key Escape
+check "with a tray the launch has nothing to explain" bash -c "! grep -q 'no system tray' '$home/app.log'"
+
+# No tray host: the mascot is all there is to click, so it must not hide itself.
+kill "$appPid" "$trayerPid"
+wait "$appPid" "$trayerPid" 2>/dev/null
+"$app" --uitesting >"$home/app-notray.log" 2>&1 & pids+=($!)
+check "without a tray the panel appears again" waitFor 400 hasPanel
+check "without a tray the launch says why the mascot stays" \
+    waitFor 100 grep -q '^\[pv:mascot\]\[I\] no system tray on this desktop: the mascot stays on screen' \
+    "$home/app-notray.log"
 
 if [ "$failures" -ne 0 ]; then
+    cat "$home/app-notray.log"
     cat "$home/app.log"
     exit 1
 fi

@@ -115,6 +115,50 @@ TEST(JSONLParserTest, AssistantTextAndTools) {
     EXPECT_EQ(std::get<AssistantEntry>(*mixed).textContent, "");
 }
 
+// Numbers too large for 64 bits or a double are valid JSON; no field we read is a number.
+TEST(JSONLParserTest, NumbersBeyondWhatTheDecoderHoldsDoNotDropTheLine) {
+    const char* valid[] = {"123456789012345678901",
+                           "-123456789012345678901",
+                           "18446744073709551616",
+                           "1e400",
+                           "-1E+400",
+                           "1.5e-400",
+                           "1e99999999999999999999",
+                           "0.1e400"};
+    const char* malformed[] = {"01",     "1.", "1e400 2", "+1",      "-",       "1e",
+                               "1e400x", ".5", "1e400,",  "0x1e400", "1e400.5", "truenull"};
+    const AssistantEntry done{"a1", "s1", kT0, std::nullopt, std::nullopt, "Done", {"Edit"}, std::nullopt};
+    const auto lines = [](const std::string& number) {
+        return std::pair{
+            R"({"type":"assistant","uuid":"a1","sessionId":"s1","timestamp":"2025-06-01T09:30:15Z","message":)"
+            R"({"content":[{"type":"text","text":"Done"},{"type":"tool_use","name":"Edit","input":{"n":[0,)" +
+                number + R"(,{"big":)" + number + "}]}}]}}",
+            userLine(R"(,"toolUseResult":{"size":)" + number + "}")};
+    };
+    for (const char* number : valid) {
+        const auto [assistant, user] = lines(number);
+        EXPECT_EQ(parse(assistant), JSONLEntry{done}) << number;
+        EXPECT_TRUE(parse(user).has_value()) << number;
+    }
+    for (const char* number : malformed) {
+        const auto [assistant, user] = lines(number);
+        EXPECT_FALSE(parse(assistant).has_value()) << number;
+        EXPECT_FALSE(parse(user).has_value()) << number;
+    }
+    // Quotes escaped inside a string do not end it; what looks like a number there is text.
+    const auto entry =
+        parse(userLine(R"(,"n":1e400,"cwd":"say \"1e400\" \\","gitBranch":"-12345678901234567890123")"));
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(std::get<UserEntry>(*entry).cwd, R"(say "1e400" \)");
+    EXPECT_EQ(std::get<UserEntry>(*entry).gitBranch, "-12345678901234567890123");
+    // Still not an object, still truncated, still malformed elsewhere.
+    for (const char* line :
+         {"1e400", R"([{"type":"summary","n":1e400}])", R"({"type":"summary","n":1e400)",
+          R"({"type":"summary","n":1e400,"s":"open})", R"({"type":"summary","n":1e400,"m":tru})"}) {
+        EXPECT_FALSE(parse(line).has_value()) << line;
+    }
+}
+
 TEST(JSONLParserTest, TimestampsAcceptedAndRejected) {
     struct Case {
         const char* text;

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -177,7 +178,7 @@ TEST_F(WorkflowWatcherTest, NewSessionFileInKnownProjectIsStoredLive) {
     ASSERT_TRUE(eventually([&] { return store_->sessionOffset("other") > 0; }));
     append(file("-c", "later"), userLine("c2", "later"));
     ASSERT_TRUE(eventually([&] { return store_->sessionOffset("later") > 0; }));
-    EXPECT_EQ(watcher_->watchState(), (WorkflowWatcher::WatchState{1, 2, 4}));
+    EXPECT_EQ(watcher_->watchState(), (WorkflowWatcher::WatchState{1, 2, 4, ""}));
 }
 
 TEST_F(WorkflowWatcherTest, HalfLineIsStoredOnlyWhenCompleted) {
@@ -200,7 +201,7 @@ TEST_F(WorkflowWatcherTest, StartTwiceLeavesOneWatchEach) {
     append(file("-b", "s2"), userLine("u2", "s2"));
     watcher_->start().get();
     watcher_->start().get();
-    EXPECT_EQ(watcher_->watchState(), (WorkflowWatcher::WatchState{1, 2, 2}));
+    EXPECT_EQ(watcher_->watchState(), (WorkflowWatcher::WatchState{1, 2, 2, ""}));
     EXPECT_EQ(inotifyWatchesInProcess(), 3u);
 
     append(file("-a", "s1"), userLine("u3", "s1"));
@@ -208,7 +209,7 @@ TEST_F(WorkflowWatcherTest, StartTwiceLeavesOneWatchEach) {
     EXPECT_EQ(waitForReports(2), (std::vector<std::string>{"user:u3", "user:u4"}));
 
     watcher_->stop().get();
-    EXPECT_EQ(watcher_->watchState(), (WorkflowWatcher::WatchState{-1, 0, 0}));
+    EXPECT_EQ(watcher_->watchState(), (WorkflowWatcher::WatchState{-1, 0, 0, ""}));
     EXPECT_EQ(inotifyWatchesInProcess(), 0u);
 
     // Lines written while stopped are known-file lines: reported during the next back-fill.
@@ -260,16 +261,83 @@ TEST_F(WorkflowWatcherTest, RapidAppendsAreEachReportedOnce) {
     sqlite3_close(db);
 }
 
-TEST_F(WorkflowWatcherTest, MissingRootIsReportedAndLaterStartFindsIt) {
+TEST_F(WorkflowWatcherTest, ProjectsDirectoryMadeAfterStartIsBackfilledThenFollowed) {
     watcher_->start().get();
     EXPECT_EQ(warnings(),
               (std::vector<std::string>{"root open(" + root_ + ") failed: No such file or directory"}));
-    EXPECT_EQ(watcher_->watchState(), (WorkflowWatcher::WatchState{-1, 0, 0}));
+    EXPECT_EQ(watcher_->watchState(), (WorkflowWatcher::WatchState{-1, 0, 0, dir_}));
 
+    // Claude Code's first run makes the directory with a transcript already in it.
+    const std::string staged = dir_ + "/staged";
+    append(staged + "/-a/s1.jsonl", userLine("u1", "s1") + assistantLine("a1", "s1"));
+    ASSERT_EQ(::rename(staged.c_str(), root_.c_str()), 0);
+    ASSERT_TRUE(eventually([&] { return store_->totals().userPrompts == 1; }));
+    EXPECT_EQ(watcher_->sessionIsLive("s1"), false); // history, not live work
+    EXPECT_TRUE(eventually([&] { return watcher_->watchState().ancestor.empty(); }));
+    EXPECT_GE(watcher_->watchState().rootWatch, 0);
+
+    append(file("-a", "s1"), userLine("u2", "s1"));
+    EXPECT_EQ(waitForReports(1), (std::vector<std::string>{"user:u2"}));
+}
+
+TEST_F(WorkflowWatcherTest, ProjectsDirectoryRemovedAndMadeAgainIsTakenUpAgain) {
     append(file("-a", "s1"), userLine("u1", "s1"));
     watcher_->start().get();
-    EXPECT_EQ(store_->totals().userPrompts, 1);
-    EXPECT_EQ(watcher_->watchState(), (WorkflowWatcher::WatchState{1, 1, 1}));
+    const std::string aside = dir_ + "/aside";
+    const std::function<void()> removals[] = {
+        [&] { removeTree(root_); },
+        [&] { ASSERT_EQ(::rename(root_.c_str(), aside.c_str()), 0); },
+    };
+    int round = 0;
+    for (const auto& remove : removals) {
+        ++round;
+        remove();
+        ASSERT_TRUE(eventually([&] {
+            return watcher_->watchState() == WorkflowWatcher::WatchState{-1, 0, 0, dir_};
+        })) << round;
+        // Nothing of the old tree is still watched, wherever it went.
+        EXPECT_EQ(inotifyWatchesInProcess(), 1u) << round;
+
+        const std::string session = "r" + std::to_string(round);
+        append(file("-a", session), userLine(session + "-old", session));
+        ASSERT_TRUE(eventually([&] { return store_->sessionOffset(session) > 0; })) << round;
+        append(file("-a", session), userLine(session + "-new", session));
+        EXPECT_EQ(waitForReports(static_cast<size_t>(round)).back(), "user:" + session + "-new");
+    }
+    EXPECT_EQ(waitForReports(2), (std::vector<std::string>{"user:r1-new", "user:r2-new"}));
+    // The tree moved aside is no longer followed.
+    append(aside + "/-a/r2.jsonl", userLine("stray", "r2"));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(waitForReports(2).size(), 2u);
+}
+
+TEST_F(WorkflowWatcherTest, ClaudeDirectoryMadeAfterStartIsFollowedDownToTheRoot) {
+    watcher_.reset();
+    const std::string claude = dir_ + "/home/.claude";
+    root_ = claude + "/projects";
+    watcher_ = makeWatcher();
+    std::filesystem::create_directories(dir_ + "/home");
+    watcher_->start().get();
+    EXPECT_EQ(watcher_->watchState().ancestor, dir_ + "/home");
+
+    std::filesystem::create_directories(claude);
+    ASSERT_TRUE(eventually([&] { return watcher_->watchState().ancestor == claude; }));
+    std::filesystem::create_directories(root_);
+    ASSERT_TRUE(eventually([&] { return watcher_->watchState().rootWatch >= 0; }));
+    EXPECT_EQ(watcher_->watchState().ancestor, "");
+    append(file("-a", "s1"), userLine("u1", "s1"));
+    ASSERT_TRUE(eventually([&] { return store_->sessionOffset("s1") > 0; }));
+    append(file("-a", "s1"), userLine("u2", "s1"));
+    EXPECT_EQ(waitForReports(1), (std::vector<std::string>{"user:u2"}));
+
+    // The whole Claude directory goes, and comes back at once with a transcript.
+    removeTree(claude);
+    ASSERT_TRUE(eventually([&] { return watcher_->watchState().ancestor == dir_ + "/home"; }));
+    append(file("-b", "s2"), userLine("u3", "s2"));
+    ASSERT_TRUE(eventually([&] { return store_->sessionOffset("s2") > 0; }));
+    append(file("-b", "s2"), userLine("u4", "s2"));
+    EXPECT_EQ(waitForReports(2), (std::vector<std::string>{"user:u2", "user:u4"}));
+    EXPECT_EQ(inotifyWatchesInProcess(), 2u); // the root and its one project
 }
 
 TEST_F(WorkflowWatcherTest, FailingProjectUpsertSkipsItsFilesButWatchesThem) {
@@ -291,6 +359,18 @@ TEST_F(WorkflowWatcherTest, FailingProjectUpsertSkipsItsFilesButWatchesThem) {
     append(file("-a", "s1"), userLine("u2", "s1"));
     ASSERT_TRUE(eventually([&] { return store_->totals().userPrompts == 2; }));
     EXPECT_TRUE(waitForReports(0).empty()); // first read of the file starts at 0
+}
+
+TEST_F(WorkflowWatcherTest, ToolInputWithHugeNumbersIsStoredAndReported) {
+    append(file("-a", "s1"), userLine("u1", "s1"));
+    watcher_->start().get();
+    append(file("-a", "s1"),
+           R"({"type":"assistant","uuid":"big","sessionId":"s1","timestamp":"2025-06-01T09:30:16Z",)"
+           R"("message":{"content":[{"type":"tool_use","name":"Write","input":{"n":123456789012345678901,)"
+           R"("x":1e400}}]}})"
+           "\n");
+    EXPECT_EQ(waitForReports(1), (std::vector<std::string>{"assistant:big"}));
+    EXPECT_EQ(store_->totals().assistantTurns, 1);
 }
 
 TEST_F(WorkflowWatcherTest, ChunkedBackfillStaysSilentAndChunkedAppendsReportEveryLine) {
