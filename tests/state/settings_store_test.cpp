@@ -123,14 +123,19 @@ TEST_F(SettingsStoreTest, StoredValuesAreTakenAsTheyAreWithoutClamping) {
     storeRaw({{"pv.mascotHomeCorner", "middle"},
               {"pv.mcpPort", 80},
               {"pv.autoContinueIdleSeconds", 5},
-              {"pv.enabled", "yes"},
+              {"pv.enabled", "no"},
+              {"pv.mcpEnabled", "Yes"},
+              {"pv.mascotEnabled", "off"},
               {"pv.ollamaBaseURL", "http://10.0.0.2:1234"}});
     auto store = makeStore();
     EXPECT_EQ(store->mascotHomeCorner(), HomeCorner::topRight);
     EXPECT_EQ(store->mcpPort(), 80);
     EXPECT_EQ(store->autoContinueIdleSeconds(), 5.0);
-    // A value of another type reads as the type's zero value.
+    // Booleans written as text read as the defaults domain reads them; anything else is
+    // the registered default.
     EXPECT_FALSE(store->enabled());
+    EXPECT_TRUE(store->mcpEnabled());
+    EXPECT_TRUE(store->mascotEnabled());
     EXPECT_EQ(store->ollamaBaseURL(), "http://10.0.0.2:1234");
 }
 
