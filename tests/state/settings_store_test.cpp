@@ -185,6 +185,7 @@ TEST_F(SettingsStoreTest, EditsByOthersArePublishedWithinASecondAndNeverWrittenB
             << writer.how;
         EXPECT_FALSE(store->enabled()) << writer.how;
         EXPECT_EQ(store->mcpPort(), 8000) << writer.how;
+        ASSERT_EQ(port.count(), 1) << writer.how;
         EXPECT_EQ(port.at(0).at(0).toLongLong(), 8000) << writer.how;
 
         // Nothing is echoed or written back once the store has caught up.
