@@ -152,7 +152,7 @@ TEST(DefaultsDomain, ConcurrentSettersInSeveralProcessesAndThreadsLoseNothing) {
     const std::string path = home.path() + "/cfg/defaults.json";
     constexpr int writers = 4;
     constexpr int keysEach = 25;
-    auto setAll = [&path](DefaultsDomain& d, const std::string& who) {
+    auto setAll = [](DefaultsDomain& d, const std::string& who) {
         bool ok = true;
         for (int i = 0; i < keysEach; ++i) {
             ok = d.set(who + "." + std::to_string(i), i).ok() && ok;
