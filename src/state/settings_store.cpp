@@ -7,6 +7,7 @@
 #include "platform/login_item_service.h"
 #include "platform/paths.h"
 
+#include <QFileInfo>
 #include <QMetaObject>
 #include <nlohmann/json.hpp>
 
@@ -58,22 +59,6 @@ SettingsStore::SettingsStore(const std::string& defaultsPath, std::shared_ptr<Lo
                              QObject* parent)
     : QObject(parent), defaults_(std::make_unique<DefaultsDomain>(defaultsPath)),
       loginItem_(std::move(loginItem)) {
-    load();
-}
-
-SettingsStore::~SettingsStore() = default;
-
-SettingsStore& SettingsStore::shared() {
-    static SettingsStore* instance =
-        new SettingsStore(Paths::defaultsFile(), std::make_shared<XdgAutostartLoginItem>());
-    return *instance;
-}
-
-const std::string& SettingsStore::defaultsPath() const {
-    return defaults_->path();
-}
-
-void SettingsStore::load() {
     // Fallbacks only: nothing is written until a property is assigned.
     defaults_->registerDefaults({
         {Keys::enabled, true},
@@ -93,32 +78,107 @@ void SettingsStore::load() {
         {Keys::ollamaModel, defaultOllamaModel().toStdString()},
         {Keys::promptEnhancerEnabled, false},
     });
-    const DefaultsDomain& d = *defaults_;
-    enabled_ = d.boolForKey(Keys::enabled);
-    mcpEnabled_ = d.boolForKey(Keys::mcpEnabled);
-    mcpPort_ = d.integerForKey(Keys::mcpPort);
-    mascotEnabled_ = d.boolForKey(Keys::mascotEnabled);
-    mascotHomeCorner_ = homeCornerFromRawValue(d.stringForKey(Keys::mascotHomeCorner).value_or("topRight"))
-                            .value_or(HomeCorner::topRight);
-    safePromptOnly_ = d.boolForKey(Keys::safePromptOnly);
-    gazeAutoHit_ = d.boolForKey(Keys::gazeAutoHit);
-    agentKeepalive_ = d.boolForKey(Keys::agentKeepalive);
-    agentKeepaliveClosedLidMode_ = d.boolForKey(Keys::agentKeepaliveClosedLidMode);
-    agentKeepaliveHoldSeconds_ = d.doubleForKey(Keys::agentKeepaliveHoldSeconds);
-    autoContinue_ = d.boolForKey(Keys::autoContinue);
-    autoContinueIdleSeconds_ = d.doubleForKey(Keys::autoContinueIdleSeconds);
-    ollamaEnabled_ = d.boolForKey(Keys::ollamaEnabled);
-    ollamaBaseURL_ = QString::fromStdString(
-        d.stringForKey(Keys::ollamaBaseURL).value_or(defaultOllamaBaseURL().toStdString()));
-    ollamaModel_ = QString::fromStdString(
-        d.stringForKey(Keys::ollamaModel).value_or(defaultOllamaModel().toStdString()));
-    promptEnhancerEnabled_ = d.boolForKey(Keys::promptEnhancerEnabled);
-    const auto keywordText = d.stringForKey(Keys::dangerousKeywords);
-    dangerousKeywords_ =
-        (keywordText ? decodeKeywords(*keywordText) : std::nullopt).value_or(defaultDangerousKeywords());
-
+    load();
     // Initialisation only: registers or unregisters nothing.
     startAtLogin_ = loginItem_ && loginItem_->status() == LoginItemStatus::enabled;
+
+    // A fixed delay from the first event, not restarted by later ones, so a steady
+    // trickle of events cannot hold a change back.
+    reloadTimer_.setSingleShot(true);
+    reloadTimer_.setInterval(reloadDelayMs);
+    connect(&reloadTimer_, &QTimer::timeout, this, &SettingsStore::reloadFromDefaults);
+    const auto schedule = [this] {
+        if (!reloadTimer_.isActive()) {
+            reloadTimer_.start();
+        }
+    };
+    connect(&watcher_, &QFileSystemWatcher::fileChanged, this, schedule);
+    connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, schedule);
+    watchDefaults();
+}
+
+SettingsStore::~SettingsStore() = default;
+
+SettingsStore& SettingsStore::shared() {
+    static SettingsStore* instance =
+        new SettingsStore(Paths::defaultsFile(), std::make_shared<XdgAutostartLoginItem>());
+    return *instance;
+}
+
+const std::string& SettingsStore::defaultsPath() const {
+    return defaults_->path();
+}
+
+void SettingsStore::load() {
+    const DefaultsDomain& d = *defaults_;
+    adopt(enabled_, d.boolForKey(Keys::enabled), &SettingsStore::enabledChanged);
+    adopt(mcpEnabled_, d.boolForKey(Keys::mcpEnabled), &SettingsStore::mcpEnabledChanged);
+    adopt(mcpPort_, qint64{d.integerForKey(Keys::mcpPort)}, &SettingsStore::mcpPortChanged);
+    adopt(mascotEnabled_, d.boolForKey(Keys::mascotEnabled), &SettingsStore::mascotEnabledChanged);
+    adopt(mascotHomeCorner_,
+          homeCornerFromRawValue(d.stringForKey(Keys::mascotHomeCorner).value_or("topRight"))
+              .value_or(HomeCorner::topRight),
+          &SettingsStore::mascotHomeCornerChanged);
+    adopt(safePromptOnly_, d.boolForKey(Keys::safePromptOnly), &SettingsStore::safePromptOnlyChanged);
+    adopt(gazeAutoHit_, d.boolForKey(Keys::gazeAutoHit), &SettingsStore::gazeAutoHitChanged);
+    adopt(agentKeepalive_, d.boolForKey(Keys::agentKeepalive), &SettingsStore::agentKeepaliveChanged);
+    adopt(agentKeepaliveClosedLidMode_, d.boolForKey(Keys::agentKeepaliveClosedLidMode),
+          &SettingsStore::agentKeepaliveClosedLidModeChanged);
+    adopt(agentKeepaliveHoldSeconds_, d.doubleForKey(Keys::agentKeepaliveHoldSeconds),
+          &SettingsStore::agentKeepaliveHoldSecondsChanged);
+    adopt(autoContinue_, d.boolForKey(Keys::autoContinue), &SettingsStore::autoContinueChanged);
+    adopt(autoContinueIdleSeconds_, d.doubleForKey(Keys::autoContinueIdleSeconds),
+          &SettingsStore::autoContinueIdleSecondsChanged);
+    adopt(ollamaEnabled_, d.boolForKey(Keys::ollamaEnabled), &SettingsStore::ollamaEnabledChanged);
+    adopt(ollamaBaseURL_,
+          QString::fromStdString(
+              d.stringForKey(Keys::ollamaBaseURL).value_or(defaultOllamaBaseURL().toStdString())),
+          &SettingsStore::ollamaBaseURLChanged);
+    adopt(ollamaModel_,
+          QString::fromStdString(
+              d.stringForKey(Keys::ollamaModel).value_or(defaultOllamaModel().toStdString())),
+          &SettingsStore::ollamaModelChanged);
+    adopt(promptEnhancerEnabled_, d.boolForKey(Keys::promptEnhancerEnabled),
+          &SettingsStore::promptEnhancerEnabledChanged);
+    const auto keywordText = d.stringForKey(Keys::dangerousKeywords);
+    adopt(dangerousKeywords_,
+          (keywordText ? decodeKeywords(*keywordText) : std::nullopt).value_or(defaultDangerousKeywords()),
+          &SettingsStore::dangerousKeywordsChanged);
+}
+
+void SettingsStore::watchDefaults() {
+    const QFileInfo file(QString::fromStdString(defaults_->path()));
+    // An atomic replace shows on the directory (the file's inode changes); an in-place
+    // edit only on the file. Until the config directory exists, its nearest ancestor
+    // tells when it is made.
+    QString directory = file.absolutePath();
+    while (!QFileInfo(directory).isDir() && directory != QStringLiteral("/")) {
+        directory = QFileInfo(directory).absolutePath();
+    }
+    const QStringList directories = watcher_.directories();
+    for (const QString& watched : directories) {
+        if (watched != directory) {
+            watcher_.removePath(watched);
+        }
+    }
+    if (!directories.contains(directory)) {
+        watcher_.addPath(directory);
+    }
+    // Always anew: a watch on the file follows the inode, which a replace leaves behind.
+    if (!watcher_.files().isEmpty()) {
+        watcher_.removePaths(watcher_.files());
+    }
+    if (file.isFile()) {
+        watcher_.addPath(file.filePath());
+    }
+}
+
+void SettingsStore::reloadFromDefaults() {
+    // Watch before reading, so an edit that lands meanwhile brings another reload.
+    watchDefaults();
+    defaults_->reload();
+    // Our own writes come back here too; they match the properties and publish nothing.
+    load();
 }
 
 void SettingsStore::writeThrough(std::string_view key, const nlohmann::json& value) {

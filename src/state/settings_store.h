@@ -3,9 +3,11 @@
 #include "state/home_corner.h"
 
 #include <QDateTime>
+#include <QFileSystemWatcher>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
 #include <string>
@@ -19,7 +21,10 @@ class LoginItemService;
 // The application's observable settings and a few pieces of live status. Every
 // persisted property writes through to the settings domain on every assignment (also
 // of an equal value) under its "pv." key; each property has a NOTIFY signal that
-// carries the value it was handed. Main thread only.
+// carries the value it was handed. Edits that others make to the settings file are
+// picked up within a fraction of a second: each persisted property whose value
+// changed is updated and its signal emitted, and nothing is written back. Main thread
+// only.
 //
 // Optional values: a null QString and an invalid QDateTime mean "none".
 class SettingsStore : public QObject {
@@ -89,6 +94,8 @@ public:
     static QString defaultOllamaBaseURL() { return QStringLiteral("http://localhost:11434"); }
     static QString defaultOllamaModel() { return QStringLiteral("qwen2.5:0.5b"); }
     static QStringList defaultDangerousKeywords();
+    // How long the store lets a burst of file events settle before it re-reads.
+    static constexpr int reloadDelayMs = 150;
 
     // A store over the settings domain at `defaultsPath`, with `loginItem` as the
     // login-item service (a test double in tests).
@@ -196,12 +203,22 @@ private:
         field = value;
         (this->*signal)(value);
     }
+    // For values read back from the file: only a change is published.
+    template <typename T, typename Signal> void adopt(T& field, const T& value, Signal signal) {
+        if (!(field == value)) {
+            assign(field, value, signal);
+        }
+    }
     void load();
+    void watchDefaults();
+    void reloadFromDefaults();
     void writeThrough(std::string_view key, const nlohmann::json& value);
     void applyStartAtLogin();
 
     std::unique_ptr<DefaultsDomain> defaults_;
     std::shared_ptr<LoginItemService> loginItem_;
+    QFileSystemWatcher watcher_;
+    QTimer reloadTimer_;
 
     bool enabled_ = true;
     bool mcpEnabled_ = false;

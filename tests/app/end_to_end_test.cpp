@@ -1,10 +1,13 @@
 // The application role as a process: `perchwell --headless` in a temporary HOME with
 // a small transcript tree, asked over its socket and stopped with SIGTERM.
+#include "common/file_util.h"
+#include "common/unique_fd.h"
 #include "platform/paths.h"
 #include "support/process.h"
 #include "support/temp_home.h"
 #include "support/wait_for.h"
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -12,7 +15,10 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <nlohmann/json.hpp>
 #include <sqlite3.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -136,6 +142,101 @@ TEST(EndToEndTest, HeadlessApplicationIngestsAnswersHooksAndCleansUp) {
     EXPECT_NE(after.client.exitCode, 0);
     EXPECT_EQ(after.command.exitCode, 0);
     EXPECT_EQ(after.command.out, after.hook.out);
+}
+
+// A loopback port nobody listens on right now.
+uint16_t freePort() {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return 0;
+    }
+    return ntohs(address.sin_port);
+}
+
+struct HttpAnswer {
+    int status = 0;                                 // 0: no answer
+    nlohmann::json body = nlohmann::json::object(); // empty unless the answer was a JSON object
+};
+
+// One request on a fresh connection to the local API, read until the server closes it.
+HttpAnswer http(uint16_t port, const std::string& method, const std::string& target, const std::string& token,
+                const std::string& body = {}) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const timeval patience{5, 0};
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        return {};
+    }
+    const std::string request =
+        method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " + token +
+        "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+        body;
+    const auto reply = files::writeAll(fd.get(), request) ? files::readAll(fd.get()) : std::nullopt;
+    const size_t headEnd = reply ? reply->find("\r\n\r\n") : std::string::npos;
+    if (headEnd == std::string::npos || reply->compare(0, 9, "HTTP/1.1 ") != 0) {
+        return {};
+    }
+    HttpAnswer answer{std::atoi(reply->c_str() + 9)};
+    if (auto body = nlohmann::json::parse(reply->substr(headEnd + 4), nullptr, false); body.is_object()) {
+        answer.body = std::move(body);
+    }
+    return answer;
+}
+
+TEST(EndToEndTest, SettingsEditedWhileRunningAreFollowedAndSurviveAPauseFromTheApi) {
+    testing::TempHome home;
+    // The token stays in the temporary home: no session bus, so no keyring is asked.
+    ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    const uint16_t port = freePort();
+    ASSERT_NE(port, 0);
+    const std::string settings = Paths::defaultsFile();
+    testing::writeFile(settings, nlohmann::json{{"pv.mcpEnabled", true}, {"pv.mcpPort", port}}.dump());
+
+    Background app({binaryPath("perchwell"), "--headless"}, home.path() + "/app.err");
+    ASSERT_TRUE(waitFor([&] { return http(port, "GET", "/health", "").status == 200; })) << app.err();
+    const auto tokenRun = runProcess({binaryPath("pv-token")});
+    const std::string token = tokenRun.out.substr(0, tokenRun.out.find('\n'));
+    ASSERT_EQ(http(port, "GET", "/api/state", token).body.value("safePromptOnly", false), true) << app.err();
+
+    // By hand, in place, while the application runs; hard deny has no control in any
+    // window and is written as text.
+    auto edited = nlohmann::json::parse(testing::readFile(settings));
+    edited["pv.hookHardDeny"] = "true";
+    edited["pv.safePromptOnly"] = false;
+    testing::writeFile(settings, edited.dump());
+
+    // The running application publishes the change; the socket answers from the file.
+    EXPECT_TRUE(waitFor([&] {
+        return http(port, "GET", "/api/state", token).body.value("safePromptOnly", true) == false;
+    })) << app.err();
+    const std::string rmRoot =
+        R"({"hook_event_name":"PreToolUse","session_id":"s","tool_name":"Bash","tool_input":{"command":"rm -rf /"}})";
+    const auto answers = askAllThree(rmRoot);
+    EXPECT_EQ(answers.client.exitCode, 0);
+    EXPECT_NE(answers.client.out.find(R"("permissionDecision":"deny")"), std::string::npos)
+        << answers.client.out;
+    EXPECT_EQ(answers.client.out, answers.hook.out);
+
+    const auto paused = http(port, "POST", "/api/control", token, R"({"action":"pause"})");
+    EXPECT_EQ(paused.status, 200);
+    EXPECT_EQ(paused.body.value("state", ""), "paused") << paused.body.dump();
+    const auto kept = nlohmann::json::parse(testing::readFile(settings));
+    EXPECT_EQ(kept, (nlohmann::json{{"pv.mcpEnabled", true},
+                                    {"pv.mcpPort", port},
+                                    {"pv.hookHardDeny", "true"},
+                                    {"pv.safePromptOnly", false},
+                                    {"pv.enabled", false}}));
+    EXPECT_EQ(http(port, "GET", "/api/state", token).body.value("enabled", true), false);
+    EXPECT_EQ(app.stop(SIGTERM), 0) << app.err();
 }
 
 TEST(EndToEndTest, WithoutADisplayTheApplicationRunsHeadlessBySelf) {

@@ -133,6 +133,37 @@ TEST(HookProcess, ReadsPoliciesAndSettingsFromStorage) {
     }
 }
 
+TEST(HookProcess, SwitchesWrittenAsTextOrNumbersReadAsBooleans) {
+    const std::string refused =
+        "deny|Perchwell: refused — rm -rf at filesystem root. If you really mean it, run "
+        "it manually outside cc.";
+    const std::string keyword = "ask|Perchwell: dangerous keyword 'rm -rf' detected — defer to user";
+    const struct {
+        nlohmann::json hardDeny;
+        std::string expected;
+        bool logged; // not a boolean: the registered default (on), said on standard error
+    } cases[] = {
+        {"true", refused, false}, {"TRUE", refused, false},  {"yes", refused, false}, {"1", refused, false},
+        {1, refused, false},      {"false", keyword, false}, {"No", keyword, false},  {"0", keyword, false},
+        {0, keyword, false},      {"maybe", refused, true},  {2, refused, true},
+    };
+    for (const auto& c : cases) {
+        TempHome home;
+        perchwell::testing::writeFile(home.path() + "/.config/perchwell/defaults.json",
+                                      nlohmann::json{{"pv.hookHardDeny", c.hardDeny}}.dump());
+        const auto r = hook(preToolUse("s1", "rm -rf /"));
+        EXPECT_EQ(decisionTag(r), c.expected) << c.hardDeny.dump();
+        EXPECT_EQ(r.err.find("pv.hookHardDeny = " + c.hardDeny.dump() +
+                             " is not a boolean; using true instead") != std::string::npos,
+                  c.logged)
+            << r.err;
+    }
+    TempHome home;
+    perchwell::testing::writeFile(home.path() + "/.config/perchwell/defaults.json",
+                                  R"({"pv.hookEnabled":"no"})");
+    EXPECT_EQ(decisionTag(hook(preToolUse("s1", "rm -rf /"))), "ask|Perchwell hook disabled — defer to user");
+}
+
 TEST(HookProcess, HostileInputAndClosedStdoutStillExitZero) {
     TempHome home;
     const std::string oversized = preToolUse("s", std::string(3 * 1024 * 1024, 'x'));

@@ -5,6 +5,7 @@
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace perchwell {
 namespace {
@@ -93,6 +94,24 @@ TEST_F(CoordinatorTest, SetEnabledWritesTheSettingAndShowsTheState) {
     // A suspension keeps it paused even when enabled.
     coordinator.suspend();
     coordinator.setEnabled(true);
+    EXPECT_EQ(mascot.current, MascotState::paused());
+}
+
+TEST_F(CoordinatorTest, PausingKeepsWhatWasEditedInTheSettingsFileMeanwhile) {
+    Coordinator coordinator(store, &mascot);
+    store.setMascotHomeCorner(HomeCorner::bottomLeft);
+    // Edited by hand at once, before the store has even seen it.
+    auto edited = nlohmann::json::parse(testing::readFile(store.defaultsPath()));
+    edited["pv.hookHardDeny"] = true;
+    edited["pv.safePromptOnly"] = false;
+    testing::writeFile(store.defaultsPath(), edited.dump());
+
+    coordinator.setEnabled(false);
+    EXPECT_EQ(nlohmann::json::parse(testing::readFile(store.defaultsPath())),
+              (nlohmann::json{{"pv.enabled", false},
+                              {"pv.mascotHomeCorner", "bottomLeft"},
+                              {"pv.hookHardDeny", true},
+                              {"pv.safePromptOnly", false}}));
     EXPECT_EQ(mascot.current, MascotState::paused());
 }
 

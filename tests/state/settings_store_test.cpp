@@ -4,9 +4,13 @@
 
 #include <QCoreApplication>
 #include <QSignalSpy>
+#include <QTest>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sys/stat.h>
 
 namespace perchwell {
 namespace {
@@ -24,6 +28,10 @@ protected:
     }
     void storeRaw(const nlohmann::json& values) { writeFile(defaultsPath(), values.dump()); }
     nlohmann::json written() const { return nlohmann::json::parse(readFile(defaultsPath())); }
+    ino_t inode() const {
+        struct stat st {};
+        return ::stat(defaultsPath().c_str(), &st) == 0 ? st.st_ino : 0;
+    }
 
     TempHome home;
     std::shared_ptr<FakeLoginItem> loginItem = std::make_shared<FakeLoginItem>();
@@ -123,15 +131,97 @@ TEST_F(SettingsStoreTest, StoredValuesAreTakenAsTheyAreWithoutClamping) {
     storeRaw({{"pv.mascotHomeCorner", "middle"},
               {"pv.mcpPort", 80},
               {"pv.autoContinueIdleSeconds", 5},
-              {"pv.enabled", "yes"},
+              {"pv.enabled", "no"},
+              {"pv.mcpEnabled", "Yes"},
+              {"pv.mascotEnabled", "off"},
               {"pv.ollamaBaseURL", "http://10.0.0.2:1234"}});
     auto store = makeStore();
     EXPECT_EQ(store->mascotHomeCorner(), HomeCorner::topRight);
     EXPECT_EQ(store->mcpPort(), 80);
     EXPECT_EQ(store->autoContinueIdleSeconds(), 5.0);
-    // A value of another type reads as the type's zero value.
+    // Booleans written as text read as the defaults domain reads them; anything else is
+    // the registered default.
     EXPECT_FALSE(store->enabled());
+    EXPECT_TRUE(store->mcpEnabled());
+    EXPECT_TRUE(store->mascotEnabled());
     EXPECT_EQ(store->ollamaBaseURL(), "http://10.0.0.2:1234");
+}
+
+TEST_F(SettingsStoreTest, EditsByOthersArePublishedWithinASecondAndNeverWrittenBack) {
+    const std::string edited = R"({"pv.enabled": "no", "pv.mcpPort": 8000, "pv.ollamaModel": "llama3"})";
+    const struct {
+        const char* how;
+        bool configDirectoryExists;
+        std::function<void(const std::string& path)> edit;
+    } writers[] = {
+        {"atomic replace", true,
+         [&edited](const std::string& path) {
+             writeFile(path + ".new", edited);
+             ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+         }},
+        {"in-place write", true, [&edited](const std::string& path) { writeFile(path, edited); }},
+        {"another locking writer", true,
+         [](const std::string& path) {
+             DefaultsDomain other(path);
+             ASSERT_TRUE(other.set("pv.enabled", false).ok());
+             ASSERT_TRUE(other.set("pv.mcpPort", 8000).ok());
+         }},
+        {"config directory made later", false,
+         [&edited](const std::string& path) { writeFile(path, edited); }},
+    };
+    for (const auto& writer : writers) {
+        std::filesystem::remove_all(home.path() + "/config");
+        if (writer.configDirectoryExists) {
+            storeRaw({{"pv.ollamaModel", "llama3"}});
+        }
+        auto store = makeStore();
+        QSignalSpy enabled(store.get(), &SettingsStore::enabledChanged);
+        QSignalSpy port(store.get(), &SettingsStore::mcpPortChanged);
+        QSignalSpy model(store.get(), &SettingsStore::ollamaModelChanged);
+
+        writer.edit(defaultsPath());
+        const ino_t editedInode = inode();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return enabled.count() == 1 && port.count() == 1; }, 1000))
+            << writer.how;
+        EXPECT_FALSE(store->enabled()) << writer.how;
+        EXPECT_EQ(store->mcpPort(), 8000) << writer.how;
+        ASSERT_EQ(port.count(), 1) << writer.how;
+        EXPECT_EQ(port.at(0).at(0).toLongLong(), 8000) << writer.how;
+
+        // Nothing is echoed or written back once the store has caught up.
+        QTest::qWait(3 * SettingsStore::reloadDelayMs);
+        EXPECT_EQ(enabled.count(), 1) << writer.how;
+        EXPECT_EQ(model.count(), writer.configDirectoryExists ? 0 : 1) << writer.how;
+        EXPECT_EQ(inode(), editedInode) << writer.how;
+    }
+}
+
+TEST_F(SettingsStoreTest, OwnWritesAreNotPublishedAgainWhenTheFileComesBack) {
+    auto store = makeStore();
+    QSignalSpy willChange(store.get(), &SettingsStore::objectWillChange);
+    QSignalSpy enabled(store.get(), &SettingsStore::enabledChanged);
+    store->setEnabled(false);
+    store->setMcpPort(9000);
+    store->setEnabled(true);
+    store->setEnabled(false);
+    QTest::qWait(4 * SettingsStore::reloadDelayMs);
+    EXPECT_EQ(enabled.count(), 3);
+    EXPECT_EQ(willChange.count(), 4);
+    EXPECT_FALSE(store->enabled());
+    EXPECT_EQ(store->mcpPort(), 9000);
+}
+
+TEST_F(SettingsStoreTest, AFileThatStopsParsingPublishesNothingUntilItIsMended) {
+    storeRaw({{"pv.mcpPort", 8000}});
+    auto store = makeStore();
+    QSignalSpy willChange(store.get(), &SettingsStore::objectWillChange);
+    writeFile(defaultsPath(), R"({"pv.mcpPort": 80)");
+    QTest::qWait(3 * SettingsStore::reloadDelayMs);
+    EXPECT_EQ(willChange.count(), 0);
+    EXPECT_EQ(store->mcpPort(), 8000);
+    writeFile(defaultsPath(), R"({"pv.mcpPort": 80})");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return store->mcpPort() == 80; }, 1000));
+    EXPECT_FALSE(std::filesystem::exists(defaultsPath() + ".corrupt"));
 }
 
 TEST_F(SettingsStoreTest, StartAtLoginFollowsTheServiceAtLaunchWithoutCallingIt) {
