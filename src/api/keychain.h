@@ -28,6 +28,9 @@ class Keychain {
 public:
     // The status of stored data that is not UTF-8 text.
     static constexpr int32_t decodeStatus = -26275;
+    // The status of an item that cannot be reached without asking the user (a locked
+    // keyring) when asking is not allowed.
+    static constexpr int32_t interactionNotAllowedStatus = -25308;
 
     static constexpr std::string_view tokenService = "com.brisklane.perchwell";
     static constexpr std::string_view tokenAccount = "mcp-token";
@@ -41,6 +44,12 @@ public:
 
     // A short name of the backend for log lines and the token tool.
     virtual std::string backendName() const = 0;
+    // Where the item is kept, in words a user can follow (a file's path, say).
+    virtual std::string location(std::string_view service, std::string_view account) const {
+        (void)service;
+        (void)account;
+        return backendName();
+    }
 };
 
 } // namespace perchwell

@@ -34,7 +34,14 @@ template <typename F> void onMainThread(F work) {
 } // namespace
 
 MCPServer::MCPServer(SettingsStore& store, std::shared_ptr<Keychain> keychain, QObject* parent)
-    : QObject(parent), store_(store), keychain_(std::move(keychain)) {
+    : QObject(parent), store_(store),
+      tokens_(
+          [keychain = std::move(keychain)] {
+              // Chosen on first use: a keyring that needs unlocking is nothing anybody who
+              // leaves the API off should hear about.
+              return keychain ? keychain : platformKeychain(KeychainPrompting::never);
+          },
+          log_) {
     connect(&deadlineTimer_, &QTimer::timeout, this, &MCPServer::sweepDeadlines);
 }
 
@@ -96,9 +103,7 @@ void MCPServer::setLastError(const QString& error) {
 void MCPServer::start() {
     stop();
     setLastError(QString());
-    if (!cachedAuthToken_) {
-        cachedAuthToken_ = ensureAuthToken();
-    }
+    (void)tokens_.token(); // a failure is logged there and tried again on the next request
     const quint16 port = clampedPort(store_.mcpPort());
     listener_ = new QTcpServer(this);
     listener_->setMaxPendingConnections(limits_.maxConnections);
@@ -278,24 +283,8 @@ void MCPServer::send(const HTTPResponse& response, QTcpSocket* socket) {
 
 // --- Token --------------------------------------------------------------------------
 
-std::string MCPServer::ensureAuthToken() {
-    // Chosen on first use: asking the Secret Service may prompt to unlock a keyring,
-    // which nobody who leaves the API off should see.
-    if (!keychain_) {
-        keychain_ = platformKeychain();
-    }
-    return AuthToken::ensureAuthToken(*keychain_, log_);
-}
-
 bool MCPServer::isAuthorized(const HTTPRequest& request) {
-    const auto token = AuthToken::bearerToken(request.header("authorization").value_or(""));
-    if (!token) {
-        return false;
-    }
-    if (!cachedAuthToken_) {
-        cachedAuthToken_ = ensureAuthToken();
-    }
-    return AuthToken::constantTimeEquals(*token, *cachedAuthToken_);
+    return tokens_.check(request.header("authorization")).verdict == AuthTokenCache::Verdict::authorized;
 }
 
 // --- Routes -------------------------------------------------------------------------
@@ -307,9 +296,16 @@ MCPStateResponse MCPServer::currentState() const {
 
 void MCPServer::route(const HTTPRequest& request, QTcpSocket* socket) {
     const ApiRoute route = matchRoute(request);
-    if (!isPublic(route) && !isAuthorized(request)) {
-        send(HTTPResponse::error(401, unauthorizedMessage), socket);
-        return;
+    if (!isPublic(route)) {
+        const auto check = tokens_.check(request.header("authorization"));
+        if (check.verdict == AuthTokenCache::Verdict::unauthorized) {
+            send(HTTPResponse::error(401, unauthorizedMessage), socket);
+            return;
+        }
+        if (check.verdict == AuthTokenCache::Verdict::unavailable) {
+            send(HTTPResponse::error(503, "token unavailable: " + check.error + "; try again"), socket);
+            return;
+        }
     }
     switch (route) {
     case ApiRoute::health:

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "api/api_types.h"
+#include "api/auth_token_cache.h"
 #include "api/http_request.h"
 #include "api/http_response.h"
 #include "api/keychain.h"
 #include "common/app_logger.h"
+#include "common/result.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -76,7 +78,9 @@ public:
     int openConnectionCount() const { return static_cast<int>(connections_.size()); }
     int eventStreamCount() const { return static_cast<int>(sseConnections_.size()); }
 
-    std::string ensureAuthToken();
+    // The token, loaded or made on first use; an error while the keychain cannot be read
+    // (nothing is made then, and the next request tries again).
+    Result<std::string> ensureAuthToken() { return tokens_.token(); }
     bool isAuthorized(const HTTPRequest& request);
     ControlOutcome handleControl(MCPControlRequest::Action action);
     MCPStateResponse currentState() const;
@@ -117,8 +121,8 @@ private:
     MascotControlling* mascot() const;
 
     SettingsStore& store_;
-    std::shared_ptr<Keychain> keychain_;
     AppLogger log_{"mcp"};
+    AuthTokenCache tokens_;
     AppLogger coordLog_{"coord"};
     QPointer<Coordinator> coordinator_;
     MascotControlling* mascot_ = nullptr;
@@ -130,7 +134,6 @@ private:
     std::unordered_map<QTcpSocket*, Connection> connections_;
     std::vector<QPointer<QTcpSocket>> sseConnections_;
     QTimer deadlineTimer_;
-    std::optional<std::string> cachedAuthToken_;
     bool isListening_ = false;
     QString lastError_;
 };

@@ -1,6 +1,7 @@
 #include "api/mcp_restart_pipeline.h"
 #include "api/mcp_server.h"
 #include "companion/mascot_controlling.h"
+#include "fake_keychain.h"
 #include "hooks/hook_command.h"
 #include "loopback_client.h"
 #include "state/coordinator.h"
@@ -21,23 +22,6 @@ using nlohmann::json;
 using testing::exchange;
 using testing::httpRequest;
 using testing::LoopbackClient;
-
-class MemoryKeychain : public Keychain {
-public:
-    std::map<std::string, std::string> items;
-    KeychainResult read(std::string_view s, std::string_view a) override {
-        const auto it = items.find(std::string(s) + "/" + std::string(a));
-        return it == items.end() ? KeychainResult::notFound() : KeychainResult::found(it->second);
-    }
-    bool set(std::string_view v, std::string_view s, std::string_view a) override {
-        items[std::string(s) + "/" + std::string(a)] = std::string(v);
-        return true;
-    }
-    void deleteItem(std::string_view s, std::string_view a) override {
-        items.erase(std::string(s) + "/" + std::string(a));
-    }
-    std::string backendName() const override { return "memory"; }
-};
 
 class CountingMascot : public MascotControlling {
 public:
@@ -84,7 +68,7 @@ protected:
 
     testing::TempHome home;
     const std::string token = std::string(64, 'a');
-    std::shared_ptr<MemoryKeychain> keychain = std::make_shared<MemoryKeychain>();
+    std::shared_ptr<testing::FakeKeychain> keychain = std::make_shared<testing::FakeKeychain>();
     SettingsStore store{home.path() + "/defaults.json", nullptr};
     CountingMascot mascot;
     Coordinator coordinator{store, &mascot};
@@ -380,6 +364,30 @@ TEST_F(MCPServerTest, SizeCapIsInclusive) {
     EXPECT_EQ(reply.body, R"({"error":"payload too large"})");
 }
 
+TEST_F(MCPServerTest, ATokenStoreThatFailsIsReportedAndAskedAgain) {
+    // The keychain holds a token but cannot be read now (a locked keyring, a daemon that
+    // times out): no new token may be made over it.
+    auto failing = std::make_shared<testing::FakeKeychain>();
+    failing->items[testing::FakeKeychain::tokenKey()] = token;
+    failing->failReads = Keychain::interactionNotAllowedStatus;
+    MCPServer other(store, failing);
+    store.setMcpPort(freePort());
+    other.start();
+    ASSERT_TRUE(other.isListening());
+
+    auto reply = exchange(other.port(), httpRequest("GET", "/api/state", token));
+    EXPECT_EQ(reply.statusLine, "HTTP/1.1 503 OK");
+    EXPECT_NE(body(reply)["error"].get<std::string>().find("lookup failed (status -25308"), std::string::npos)
+        << reply.body;
+    EXPECT_EQ(exchange(other.port(), httpRequest("GET", "/health")).status, 200);
+    EXPECT_EQ(failing->sets, 0);
+    EXPECT_EQ(failing->items.size(), 1u);
+
+    failing->failReads.reset(); // unlocked: the next request finds the token
+    EXPECT_EQ(exchange(other.port(), httpRequest("GET", "/api/state", token)).status, 200);
+    EXPECT_EQ(failing->sets, 0);
+}
+
 TEST_F(MCPServerTest, SilentConnectionsMeetTheirDeadline) {
     server.setLimits({300, 256});
     server.start();
@@ -439,9 +447,8 @@ TEST_F(MCPServerTest, StartClampsThePortAndReportsFailures) {
 }
 
 TEST_F(MCPServerTest, TokenIsMadeOnceAndKept) {
-    MemoryKeychain* raw = keychain.get();
-    raw->items.clear();
-    auto fresh = std::make_shared<MemoryKeychain>();
+    keychain->items.clear();
+    auto fresh = std::make_shared<testing::FakeKeychain>();
     MCPServer other(store, fresh);
     store.setMcpPort(freePort());
     other.start();
