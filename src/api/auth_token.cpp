@@ -84,11 +84,13 @@ std::string AuthToken::fallbackToken() {
     return text;
 }
 
-std::string AuthToken::lookupFailure(const Keychain& keychain, int32_t status) {
-    std::string text = keychain.backendName() + " lookup failed (status " + std::to_string(status);
-    if (status == Keychain::decodeStatus) {
+std::string AuthToken::lookupFailure(const Keychain& keychain, const KeychainResult& failure) {
+    std::string text = keychain.backendName() + " lookup failed (status " + std::to_string(failure.status);
+    if (!failure.detail.empty()) {
+        text += ": " + failure.detail;
+    } else if (failure.status == Keychain::decodeStatus) {
         text += ": the stored data is not text";
-    } else if (status == Keychain::interactionNotAllowedStatus) {
+    } else if (failure.status == Keychain::interactionNotAllowedStatus) {
         text += ": locked, and no prompt is allowed";
     }
     return text + ")";
@@ -98,7 +100,7 @@ Result<AuthToken::Loaded> AuthToken::ensureAuthToken(Keychain& keychain, const A
                                                      const RandomSource& random) {
     const auto stored = keychain.read(Keychain::tokenService, Keychain::tokenAccount);
     if (stored.kind == KeychainResult::Kind::failed) {
-        return Error{lookupFailure(keychain, stored.status)};
+        return Error{lookupFailure(keychain, stored)};
     }
     if (stored.kind == KeychainResult::Kind::found && !stored.value.empty()) {
         return Loaded{stored.value, Loaded::Origin::stored};

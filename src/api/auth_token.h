@@ -47,8 +47,8 @@ public:
     static Result<Loaded> ensureAuthToken(Keychain& keychain, const AppLogger& log,
                                           const RandomSource& random = systemRandomBytes);
 
-    // "secret-service lookup failed (status -25308: locked, and no prompt is allowed)"
-    static std::string lookupFailure(const Keychain& keychain, int32_t status);
+    // "secret-service lookup failed (status -25308: the keyring is locked)"
+    static std::string lookupFailure(const Keychain& keychain, const KeychainResult& failure);
 
     // The time-derived fallback: seconds since 1970, "-", an upper-case random UUID.
     static std::string fallbackToken();

@@ -14,12 +14,18 @@ struct KeychainResult {
     Kind kind = Kind::notFound;
     std::string value;  // found only
     int32_t status = 0; // failed only
+    std::string detail; // failed only: the backend's own words, when it has any
 
-    static KeychainResult found(std::string value) { return {Kind::found, std::move(value), 0}; }
-    static KeychainResult notFound() { return {Kind::notFound, {}, 0}; }
-    static KeychainResult failed(int32_t status) { return {Kind::failed, {}, status}; }
+    static KeychainResult found(std::string value) { return {Kind::found, std::move(value), 0, {}}; }
+    static KeychainResult notFound() { return {Kind::notFound, {}, 0, {}}; }
+    static KeychainResult failed(int32_t status, std::string detail = {}) {
+        return {Kind::failed, {}, status, std::move(detail)};
+    }
 
-    bool operator==(const KeychainResult&) const = default;
+    // The status identifies a failure; the detail only explains it.
+    bool operator==(const KeychainResult& other) const {
+        return kind == other.kind && value == other.value && status == other.status;
+    }
 };
 
 // A store of small secrets by service and account. The platform picks a backend

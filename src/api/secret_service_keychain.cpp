@@ -148,7 +148,7 @@ KeychainResult SecretServiceKeychain::read(std::string_view service, std::string
     ErrorHolder e;
     SecretService* proxy = serviceProxy(e);
     if (proxy == nullptr) {
-        return KeychainResult::failed(statusOf(e.error));
+        return KeychainResult::failed(statusOf(e.error), e.error->message);
     }
     const std::string s(service), a(account);
     GHashTable* attributes =
@@ -162,7 +162,7 @@ KeychainResult SecretServiceKeychain::read(std::string_view service, std::string
     g_hash_table_unref(attributes);
     g_object_unref(proxy);
     if (e.error != nullptr) {
-        return KeychainResult::failed(statusOf(e.error));
+        return KeychainResult::failed(statusOf(e.error), e.error->message);
     }
     if (items == nullptr) {
         return KeychainResult::notFound();
@@ -178,7 +178,7 @@ KeychainResult SecretServiceKeychain::read(std::string_view service, std::string
     }
     g_list_free_full(items, g_object_unref);
     if (!value) {
-        return KeychainResult::failed(interactionNotAllowedStatus);
+        return KeychainResult::failed(interactionNotAllowedStatus, "the keyring is locked");
     }
     if (!g_utf8_validate(value->data(), static_cast<gssize>(value->size()), nullptr)) {
         return KeychainResult::failed(decodeStatus);
