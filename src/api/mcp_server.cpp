@@ -19,8 +19,10 @@ namespace {
 
 constexpr const char* unauthorizedMessage = "unauthorized — missing or invalid Authorization: Bearer header";
 
-// Reads per wake-up of one connection, so that one fast sender cannot hold the loop.
+// Reads per wake-up of one connection, and connections taken per wake-up of the
+// listener, so that one fast peer cannot hold the loop the mascot shares.
 constexpr int readsPerWakeup = 16;
+constexpr int acceptsPerWakeup = 64;
 
 std::string describe(int error) {
     return std::strerror(error);
@@ -108,7 +110,7 @@ void MCPServer::start() {
     acceptable_ = std::make_unique<QSocketNotifier>(listener_.get(), QSocketNotifier::Read);
     connect(acceptable_.get(), &QSocketNotifier::activated, this, &MCPServer::acceptConnections);
     log_.info("MCP/HTTP starting on 127.0.0.1:" + std::to_string(port));
-    deadlineTimer_.start(std::clamp(std::min(limits_.requestDeadlineMs, limits_.lingerMs) / 4, 10, 1000));
+    deadlineTimer_.start(sweepIntervalMs());
     setListening(true);
 }
 
@@ -135,8 +137,13 @@ void MCPServer::stop() {
     setListening(false);
 }
 
+int MCPServer::sweepIntervalMs() const {
+    return std::clamp(std::min(limits_.requestDeadlineMs, limits_.lingerMs) / 4, 10, 1000);
+}
+
 void MCPServer::acceptConnections() {
-    while (listener_.valid()) {
+    // The notifier brings us back for the rest of the backlog.
+    for (int taken = 0; taken < acceptsPerWakeup && listener_.valid(); ++taken) {
         if (static_cast<int>(connections_.size()) >= limits_.maxConnections) {
             // The rest wait in the backlog until a connection closes.
             acceptable_->setEnabled(false);
@@ -190,7 +197,7 @@ void MCPServer::addConnection(int fd) {
     connection->since.start();
     connections_.emplace(id, std::move(connection));
     if (!deadlineTimer_.isActive()) {
-        deadlineTimer_.start(std::clamp(std::min(limits_.requestDeadlineMs, limits_.lingerMs) / 4, 10, 1000));
+        deadlineTimer_.start(sweepIntervalMs());
     }
     // The request often arrives with the connection, and is then answered without the
     // connection ever being watched.

@@ -147,6 +147,7 @@ private:
     // Closes at once and forgets, releasing what the connection held.
     void closeConnection(uint64_t id);
     void sweepDeadlines();
+    int sweepIntervalMs() const;
 
     void onReadable(uint64_t id);
     void readRequest(Connection& connection, std::string_view bytes);
