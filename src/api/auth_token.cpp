@@ -84,22 +84,39 @@ std::string AuthToken::fallbackToken() {
     return text;
 }
 
-std::string AuthToken::ensureAuthToken(Keychain& keychain, const AppLogger& log, const RandomSource& random) {
+std::string AuthToken::lookupFailure(const Keychain& keychain, const KeychainResult& failure) {
+    std::string text = keychain.backendName() + " lookup failed (status " + std::to_string(failure.status);
+    if (!failure.detail.empty()) {
+        text += ": " + failure.detail;
+    } else if (failure.status == Keychain::decodeStatus) {
+        text += ": the stored data is not text";
+    } else if (failure.status == Keychain::interactionNotAllowedStatus) {
+        text += ": locked, and no prompt is allowed";
+    }
+    return text + ")";
+}
+
+Result<AuthToken::Loaded> AuthToken::ensureAuthToken(Keychain& keychain, const AppLogger& log,
+                                                     const RandomSource& random) {
     const auto stored = keychain.read(Keychain::tokenService, Keychain::tokenAccount);
+    if (stored.kind == KeychainResult::Kind::failed) {
+        return Error{lookupFailure(keychain, stored)};
+    }
     if (stored.kind == KeychainResult::Kind::found && !stored.value.empty()) {
-        return stored.value;
+        return Loaded{stored.value, Loaded::Origin::stored};
     }
     auto bytes = random(32);
     if (!bytes || bytes->size() != 32) {
         const std::string status = bytes ? "short read" : bytes.error().message;
         log.error("SecRandomCopyBytes failed (" + status + ") — using time-derived fallback");
-        return fallbackToken();
+        return Loaded{fallbackToken(), Loaded::Origin::unstored};
     }
     std::string token = hexEncoded(*bytes);
     if (!keychain.set(token, Keychain::tokenService, Keychain::tokenAccount)) {
         log.warning("MCP token not persisted to Keychain — will rotate on next launch");
+        return Loaded{std::move(token), Loaded::Origin::unstored};
     }
-    return token;
+    return Loaded{std::move(token), Loaded::Origin::made};
 }
 
 } // namespace perchwell

@@ -28,11 +28,27 @@ public:
     static Result<std::string> systemRandomBytes(size_t count);
     static std::string hexEncoded(std::string_view bytes);
 
-    // The stored token when there is a non-empty one; otherwise a new one of 64 lower-case
-    // hex digits, stored for the next launch when the keychain takes it. If the generator
-    // fails, a time-and-UUID token that is not stored.
-    static std::string ensureAuthToken(Keychain& keychain, const AppLogger& log,
-                                       const RandomSource& random = systemRandomBytes);
+    // What ensureAuthToken found or made.
+    struct Loaded {
+        enum class Origin {
+            stored,   // read from the keychain
+            made,     // new, and stored for the next launch and for other readers
+            unstored, // new, but the keychain refused it, or the time-derived fallback
+        };
+        std::string token;
+        Origin origin = Origin::stored;
+    };
+
+    // The stored token when there is a non-empty one; otherwise (no such item, or an
+    // empty one) a new one of 64 lower-case hex digits, stored for the next launch when
+    // the keychain takes it; if the generator fails, a time-and-UUID token that is not
+    // stored. A lookup that fails is an error: nothing is made and the keychain is left
+    // alone, since it may hold a token this lookup could not see.
+    static Result<Loaded> ensureAuthToken(Keychain& keychain, const AppLogger& log,
+                                          const RandomSource& random = systemRandomBytes);
+
+    // "secret-service lookup failed (status -25308: the keyring is locked)"
+    static std::string lookupFailure(const Keychain& keychain, const KeychainResult& failure);
 
     // The time-derived fallback: seconds since 1970, "-", an upper-case random UUID.
     static std::string fallbackToken();

@@ -5,6 +5,7 @@
 #include "platform/paths.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,11 +37,12 @@ KeychainResult FileKeychain::read(std::string_view service, std::string_view acc
     }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        return errno == ENOENT ? KeychainResult::notFound() : KeychainResult::failed(errno);
+        return errno == ENOENT ? KeychainResult::notFound()
+                               : KeychainResult::failed(errno, std::strerror(errno));
     }
     auto text = files::readFile(path);
     if (!text) {
-        return KeychainResult::failed(EIO);
+        return KeychainResult::failed(EIO, "cannot read " + path);
     }
     if (!utf8::isValid(*text)) {
         return KeychainResult::failed(decodeStatus);

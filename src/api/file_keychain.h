@@ -15,6 +15,9 @@ public:
     bool set(std::string_view value, std::string_view service, std::string_view account) override;
     void deleteItem(std::string_view service, std::string_view account) override;
     std::string backendName() const override { return "file"; }
+    std::string location(std::string_view service, std::string_view account) const override {
+        return itemPath(service, account);
+    }
 
     // The file that holds the item, or empty when the names cannot form a file name.
     std::string itemPath(std::string_view service, std::string_view account) const;

@@ -1,5 +1,7 @@
 #include "api/http_request.h"
 
+#include "api/http_request_reader.h"
+
 #include "common/utf8.h"
 
 #include <charconv>
@@ -8,8 +10,6 @@
 
 namespace perchwell {
 namespace {
-
-constexpr std::string_view headTerminator = "\r\n\r\n";
 
 std::string_view trimSpacesAndTabs(std::string_view text) {
     const auto first = text.find_first_not_of(" \t");
@@ -57,11 +57,15 @@ int64_t parseContentLength(std::string_view text) {
 } // namespace
 
 std::optional<HTTPRequest> HTTPRequest::parse(std::string_view buffer) {
-    const auto headEnd = buffer.find(headTerminator);
-    if (headEnd == std::string_view::npos) {
+    HTTPRequestReader reader(SIZE_MAX);
+    reader.append(buffer);
+    if (reader.state() != HTTPRequestReader::State::complete) {
         return std::nullopt;
     }
-    const std::string_view head = buffer.substr(0, headEnd);
+    return reader.take();
+}
+
+std::optional<HTTPRequest> HTTPRequest::parseHead(std::string_view head) {
     if (!utf8::isValid(head)) {
         return std::nullopt;
     }
@@ -85,17 +89,12 @@ std::optional<HTTPRequest> HTTPRequest::parse(std::string_view buffer) {
         request.headers[utf8::lowercased(lines[i].substr(0, colon))] =
             std::string(trimSpacesAndTabs(lines[i].substr(colon + 1)));
     }
-
-    const auto length = parseContentLength(request.header("content-length").value_or(""));
-    if (length > 0) {
-        const size_t bodyStart = headEnd + headTerminator.size();
-        const size_t available = buffer.size() - bodyStart;
-        if (static_cast<uint64_t>(length) > available) {
-            return std::nullopt;
-        }
-        request.body = std::string(buffer.substr(bodyStart, static_cast<size_t>(length)));
-    }
     return request;
+}
+
+uint64_t HTTPRequest::contentLength() const {
+    const int64_t length = parseContentLength(header("content-length").value_or(""));
+    return length > 0 ? static_cast<uint64_t>(length) : 0;
 }
 
 std::optional<std::string_view> HTTPRequest::header(std::string_view name) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -23,8 +24,17 @@ struct HTTPRequest {
     // Bytes after the announced body are ignored.
     static std::optional<HTTPRequest> parse(std::string_view buffer);
 
+    // Method, path and headers of a head (the bytes before the blank line), without a
+    // body; nothing when the head is not UTF-8 or its request line has fewer than two
+    // pieces.
+    static std::optional<HTTPRequest> parseHead(std::string_view head);
+
     // The header's value, or nothing when it was not sent; `name` is lower case.
     std::optional<std::string_view> header(std::string_view name) const;
+
+    // The announced body length: "content-length" as a signed decimal (an optional sign
+    // first); missing, empty, unparsable or negative is 0.
+    uint64_t contentLength() const;
 };
 
 } // namespace perchwell

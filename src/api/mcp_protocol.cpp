@@ -95,6 +95,9 @@ HTTPResponse MCPProtocol::handleMCP(const std::optional<std::string>& body, cons
         answer = rpcResult(id, {{"protocolVersion", protocolVersion},
                                 {"capabilities", {{"tools", nlohmann::json::object()}}},
                                 {"serverInfo", {{"name", serverName}, {"version", serverVersion}}}});
+    } else if (method == "ping") {
+        // Either side may ping; the answer is an empty result.
+        answer = rpcResult(id, nlohmann::json::object());
     } else if (method == "tools/list") {
         answer = rpcResult(id, {{"tools", toolDescriptors()}});
     } else if (method == "tools/call") {

@@ -1,80 +1,71 @@
 #include "api/mcp_server.h"
 
-#include "api/api_route.h"
-#include "api/auth_token.h"
-#include "api/landing_page.h"
-#include "api/mcp_protocol.h"
+#include "api/api_reply.h"
 #include "api/platform_keychain.h"
-#include "companion/mascot_controlling.h"
-#include "hooks/hook_command.h"
-#include "state/coordinator.h"
 #include "state/settings_store.h"
-#include "workflow/workflow_store.h"
 
-#include <QCoreApplication>
-#include <QHostAddress>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QSocketNotifier>
 #include <QThread>
 #include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <utility>
 
 namespace perchwell {
 namespace {
 
 constexpr const char* unauthorizedMessage = "unauthorized — missing or invalid Authorization: Bearer header";
-constexpr const char* storeUnavailableMessage = "workflow store unavailable";
 
-// Runs `work` on the main thread later, from any thread. The application object lives
-// for the whole run, so the call is never posted to a dead receiver.
-template <typename F> void onMainThread(F work) {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
+// Reads per wake-up of one connection, and connections taken per wake-up of the
+// listener, so that one fast peer cannot hold the loop the mascot shares.
+constexpr int readsPerWakeup = 16;
+constexpr int acceptsPerWakeup = 64;
+
+std::string describe(int error) {
+    return std::strerror(error);
+}
+
+// Disables a notifier and deletes it once control is back in the event loop: it may be
+// the one whose signal is being handled.
+void retire(std::unique_ptr<QSocketNotifier>& notifier) {
+    if (notifier) {
+        notifier->setEnabled(false);
+        notifier.release()->deleteLater();
+    }
 }
 
 } // namespace
 
 MCPServer::MCPServer(SettingsStore& store, std::shared_ptr<Keychain> keychain, QObject* parent)
-    : QObject(parent), store_(store), keychain_(std::move(keychain)) {
+    : QObject(parent), store_(store), handlers_(store),
+      tokens_(
+          [keychain = std::move(keychain)] {
+              // Chosen on first use: a keyring that needs unlocking is nothing anybody who
+              // leaves the API off should hear about.
+              return keychain ? keychain : platformKeychain(KeychainPrompting::never);
+          },
+          log_),
+      receiveBuffer_(receiveChunkBytes) {
     connect(&deadlineTimer_, &QTimer::timeout, this, &MCPServer::sweepDeadlines);
+    acceptRetryTimer_.setSingleShot(true);
+    connect(&acceptRetryTimer_, &QTimer::timeout, this, &MCPServer::resumeAccepting);
 }
 
 MCPServer::~MCPServer() {
-    stop();
+    closeListener();
     // Connections still awaiting an answer go now, while the maps they report to exist.
-    for (const auto& [socket, connection] : std::exchange(connections_, {})) {
-        disconnect(socket, nullptr, this, nullptr);
-        socket->abort();
-        delete socket;
+    for (auto& [id, connection] : connections_) {
+        connection->readable.reset();
+        connection->writable.reset();
     }
-}
-
-void MCPServer::setCoordinator(Coordinator* coordinator) {
-    coordinator_ = coordinator;
-}
-
-void MCPServer::setMascot(MascotControlling* mascot) {
-    mascot_ = mascot;
-    mascotObject_ = dynamic_cast<QObject*>(mascot);
-}
-
-MascotControlling* MCPServer::mascot() const {
-    // A mascot that is a QObject is held weakly; any other is the owner's to clear.
-    if (mascot_ != nullptr && dynamic_cast<QObject*>(mascot_) != nullptr && mascotObject_.isNull()) {
-        return nullptr;
-    }
-    return mascot_;
-}
-
-void MCPServer::setWorkflowStore(WorkflowStore* store) {
-    workflowStore_ = store;
+    connections_.clear();
 }
 
 quint16 MCPServer::clampedPort(qint64 port) {
     return static_cast<quint16>(std::clamp<qint64>(port, 1024, 65535));
-}
-
-quint16 MCPServer::port() const {
-    return listener_ != nullptr && isListening_ ? listener_->serverPort() : 0;
 }
 
 void MCPServer::setListening(bool listening) {
@@ -96,402 +87,453 @@ void MCPServer::setLastError(const QString& error) {
 void MCPServer::start() {
     stop();
     setLastError(QString());
-    if (!cachedAuthToken_) {
-        cachedAuthToken_ = ensureAuthToken();
-    }
+    (void)tokens_.token(); // a failure is logged there and tried again on the next request
     const quint16 port = clampedPort(store_.mcpPort());
-    listener_ = new QTcpServer(this);
-    listener_->setMaxPendingConnections(limits_.maxConnections);
-    connect(listener_, &QTcpServer::newConnection, this, &MCPServer::acceptConnections);
-    connect(listener_, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
-        const QString description = listener_->errorString();
-        listener_->close();
-        setListening(false);
-        setLastError(description);
-        log_.error("MCP listener failed: " + description.toStdString());
-    });
-    if (!listener_->listen(QHostAddress::LocalHost, port)) {
-        const QString description = listener_->errorString();
-        listener_->deleteLater();
-        listener_ = nullptr;
+
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int reuse = 1;
+    if (!fd.valid() || ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
+        ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd.get(), SOMAXCONN) != 0) {
+        const QString description = QString::fromStdString(describe(errno));
         setListening(false);
         setLastError(description);
         log_.error("MCP start failed: " + description.toStdString());
         return;
     }
+    listener_ = std::move(fd);
+    port_ = port;
+    acceptable_ = std::make_unique<QSocketNotifier>(listener_.get(), QSocketNotifier::Read);
+    connect(acceptable_.get(), &QSocketNotifier::activated, this, &MCPServer::acceptConnections);
     log_.info("MCP/HTTP starting on 127.0.0.1:" + std::to_string(port));
-    deadlineTimer_.start(std::clamp(limits_.requestDeadlineMs / 4, 10, 1000));
+    deadlineTimer_.start(sweepIntervalMs());
     setListening(true);
 }
 
+void MCPServer::closeListener() {
+    retire(acceptable_);
+    listener_.reset();
+    acceptRetryTimer_.stop();
+    acceptFailing_ = false;
+}
+
 void MCPServer::stop() {
-    if (listener_ != nullptr) {
-        listener_->close();
-        listener_->deleteLater();
-        listener_ = nullptr;
-    }
-    deadlineTimer_.stop();
-    const auto streams = std::exchange(sseConnections_, {});
-    for (const auto& socket : streams) {
-        if (socket) {
-            drop(socket);
+    closeListener();
+    // Event streams and connections still sending their request go; those awaiting an
+    // answer from the store still get it, and early answers finish being written.
+    std::vector<uint64_t> dropped;
+    for (const auto& [id, connection] : connections_) {
+        if (connection->phase == Phase::reading || connection->phase == Phase::streaming) {
+            dropped.push_back(id);
         }
     }
-    // Connections still sending their request go too; those awaiting an answer from the
-    // store still get it.
-    std::vector<QTcpSocket*> reading;
-    for (const auto& [socket, connection] : connections_) {
-        if (connection.phase == Phase::reading) {
-            reading.push_back(socket);
-        }
-    }
-    for (QTcpSocket* socket : reading) {
-        drop(socket);
+    for (uint64_t id : dropped) {
+        closeConnection(id);
     }
     setListening(false);
 }
 
+int MCPServer::sweepIntervalMs() const {
+    return std::clamp(std::min(limits_.requestDeadlineMs, limits_.lingerMs) / 4, 10, 1000);
+}
+
 void MCPServer::acceptConnections() {
-    while (listener_ != nullptr && listener_->hasPendingConnections()) {
+    // The notifier brings us back for the rest of the backlog.
+    for (int taken = 0; taken < acceptsPerWakeup && listener_.valid(); ++taken) {
         if (static_cast<int>(connections_.size()) >= limits_.maxConnections) {
             // The rest wait in the backlog until a connection closes.
-            listener_->pauseAccepting();
+            acceptable_->setEnabled(false);
             return;
         }
-        QTcpSocket* socket = listener_->nextPendingConnection();
-        if (socket == nullptr) {
+        const int fd = ::accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int error = errno;
+        if (fd < 0 && (error == EINTR || error == ECONNABORTED)) {
+            continue;
+        }
+        if (fd < 0 && error != EAGAIN && error != EWOULDBLOCK) {
+            pauseAccepting(error);
             return;
         }
-        socket->setParent(this);
-        Connection& connection = connections_[socket];
-        connection.since.start();
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { receive(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { forget(socket); });
-        connect(socket, &QTcpSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError error) {
-            Connection* c = connectionFor(socket);
-            if (c == nullptr || error == QAbstractSocket::RemoteHostClosedError) {
-                return;
-            }
-            if (c->phase == Phase::reading) {
-                log_.error("recv error: " + socket->errorString().toStdString());
-            } else if (c->phase == Phase::streaming) {
-                sseConnections_.erase(std::remove(sseConnections_.begin(), sseConnections_.end(), socket),
-                                      sseConnections_.end());
-            } else {
-                log_.warning("sendRaw network send failed: " + socket->errorString().toStdString());
-            }
-            drop(socket);
-        });
-        receive(socket); // bytes may have arrived with the connection
+        if (acceptFailing_) {
+            acceptFailing_ = false;
+            log_.info("MCP accepting connections again");
+        }
+        if (fd < 0) {
+            return;
+        }
+        addConnection(fd);
     }
 }
 
-MCPServer::Connection* MCPServer::connectionFor(QTcpSocket* socket) {
-    const auto it = connections_.find(socket);
-    return it == connections_.end() ? nullptr : &it->second;
+void MCPServer::pauseAccepting(int error) {
+    // Out of descriptors or memory, say: the listener stays, and so does the connection
+    // waiting in the backlog. Accepting rests, then tries again.
+    acceptable_->setEnabled(false);
+    if (!acceptFailing_) {
+        acceptFailing_ = true;
+        log_.warning("MCP accept failed: " + describe(error) + " — retrying in " +
+                     std::to_string(limits_.acceptRetryMs) + " ms");
+    }
+    acceptRetryTimer_.start(limits_.acceptRetryMs);
 }
 
-void MCPServer::drop(QTcpSocket* socket) {
-    socket->abort();
-    forget(socket);
-}
-
-void MCPServer::forget(QTcpSocket* socket) {
-    if (connections_.erase(socket) == 0) {
+void MCPServer::resumeAccepting() {
+    if (!acceptable_ || static_cast<int>(connections_.size()) >= limits_.maxConnections) {
         return;
     }
-    // An event stream whose peer went away is dropped at once.
-    sseConnections_.erase(std::remove(sseConnections_.begin(), sseConnections_.end(), socket),
-                          sseConnections_.end());
-    socket->deleteLater();
-    if (listener_ != nullptr && static_cast<int>(connections_.size()) < limits_.maxConnections) {
-        listener_->resumeAccepting();
-        if (listener_->hasPendingConnections()) {
-            QMetaObject::invokeMethod(this, &MCPServer::acceptConnections, Qt::QueuedConnection);
+    acceptable_->setEnabled(true);
+    acceptConnections();
+}
+
+void MCPServer::addConnection(int fd) {
+    auto connection = std::make_unique<Connection>();
+    const uint64_t id = ++nextConnectionId_;
+    connection->id = id;
+    connection->fd.reset(fd);
+    connection->since.start();
+    connections_.emplace(id, std::move(connection));
+    if (!deadlineTimer_.isActive()) {
+        deadlineTimer_.start(sweepIntervalMs());
+    }
+    // The request often arrives with the connection, and is then answered without the
+    // connection ever being watched.
+    onReadable(id);
+}
+
+void MCPServer::watch(Connection& connection, Direction direction, bool enabled) {
+    auto& notifier = direction == Direction::read ? connection.readable : connection.writable;
+    if (!notifier) {
+        if (!enabled) {
+            return;
         }
+        notifier = std::make_unique<QSocketNotifier>(connection.fd.get(), direction == Direction::read
+                                                                              ? QSocketNotifier::Read
+                                                                              : QSocketNotifier::Write);
+        const uint64_t id = connection.id;
+        if (direction == Direction::read) {
+            connect(notifier.get(), &QSocketNotifier::activated, this, [this, id] { onReadable(id); });
+        } else {
+            connect(notifier.get(), &QSocketNotifier::activated, this, [this, id] { flush(id); });
+        }
+    }
+    notifier->setEnabled(enabled);
+}
+
+MCPServer::Connection* MCPServer::find(uint64_t id) {
+    const auto it = connections_.find(id);
+    return it == connections_.end() ? nullptr : it->second.get();
+}
+
+void MCPServer::closeConnection(uint64_t id) {
+    const auto it = connections_.find(id);
+    if (it == connections_.end()) {
+        return;
+    }
+    std::unique_ptr<Connection> connection = std::move(it->second);
+    connections_.erase(it);
+    streams_.erase(id);
+    release(*connection);
+    retire(connection->readable);
+    retire(connection->writable);
+    connection->fd.reset();
+    if (acceptable_ && !acceptRetryTimer_.isActive() &&
+        static_cast<int>(connections_.size()) < limits_.maxConnections && !acceptable_->isEnabled()) {
+        acceptable_->setEnabled(true);
+        QMetaObject::invokeMethod(this, &MCPServer::acceptConnections, Qt::QueuedConnection);
     }
 }
 
 void MCPServer::sweepDeadlines() {
-    std::vector<QTcpSocket*> expired;
-    for (const auto& [socket, connection] : connections_) {
-        if (connection.phase == Phase::reading && connection.since.hasExpired(limits_.requestDeadlineMs)) {
-            expired.push_back(socket);
+    std::vector<uint64_t> expired;
+    for (const auto& [id, connection] : connections_) {
+        if ((connection->phase == Phase::reading &&
+             connection->since.hasExpired(limits_.requestDeadlineMs)) ||
+            (connection->phase == Phase::closing && connection->since.hasExpired(limits_.lingerMs))) {
+            expired.push_back(id);
         }
     }
-    for (QTcpSocket* socket : expired) {
-        drop(socket);
+    for (uint64_t id : expired) {
+        closeConnection(id);
+    }
+    if (connections_.empty() && !listener_.valid()) {
+        deadlineTimer_.stop();
     }
 }
 
-void MCPServer::receive(QTcpSocket* socket) {
+// --- Reading ------------------------------------------------------------------------
+
+void MCPServer::onReadable(uint64_t id) {
     Q_ASSERT(QThread::currentThread() == thread());
-    Connection* connection = connectionFor(socket);
-    if (connection == nullptr) {
-        return;
-    }
-    if (connection->phase != Phase::reading) {
-        // Only one request per connection: later bytes are read and dropped, so that a
-        // peer that hangs up is still noticed.
-        socket->skip(socket->bytesAvailable());
-        return;
-    }
-    while (socket->bytesAvailable() > 0) {
-        // Sized to what is there: read(max) would allocate the whole chunk every time.
-        const QByteArray chunk = socket->read(std::min<qint64>(socket->bytesAvailable(), receiveChunkBytes));
-        connection->buffer.append(chunk.constData(), static_cast<size_t>(chunk.size()));
-        if (connection->buffer.size() > HTTPRequest::maxRequestBytes) {
-            log_.warning("recv: request exceeded " + std::to_string(HTTPRequest::maxRequestBytes) +
-                         "B cap, dropping");
-            connection->phase = Phase::answering;
-            connection->buffer = std::string();
-            send(HTTPResponse::error(413, "payload too large"), socket);
+    for (int round = 0; round < readsPerWakeup; ++round) {
+        Connection* connection = find(id);
+        if (connection == nullptr || connection->peerFinished) {
             return;
         }
-        if (auto request = HTTPRequest::parse(connection->buffer)) {
-            connection->phase = Phase::answering;
-            connection->buffer = std::string();
-            route(*request, socket);
+        const ssize_t n = ::recv(connection->fd.get(), receiveBuffer_.data(), receiveBuffer_.size(), 0);
+        if (n > 0) {
+            const std::string_view bytes(receiveBuffer_.data(), static_cast<size_t>(n));
+            if (connection->phase == Phase::reading) {
+                readRequest(*connection, bytes);
+            } else {
+                // Only one request per connection: later bytes are dropped, but they say
+                // the peer is still sending.
+                connection->linger = true;
+            }
+            continue;
+        }
+        if (n == 0) {
+            peerFinished(id);
+            return;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            receiveFailed(id, errno);
+            return;
+        }
+        watch(*connection, Direction::read, true);
+        return;
+    }
+    // More may be waiting: the notifier (level-triggered) brings us back after other work.
+    if (Connection* connection = find(id)) {
+        watch(*connection, Direction::read, true);
+    }
+}
+
+void MCPServer::readRequest(Connection& connection, std::string_view bytes) {
+    HTTPRequestReader& request = connection.request;
+    const uint64_t scannedBefore = request.scannedBytes();
+    const bool hadHead = request.headParsed();
+    if (request.append(bytes) < bytes.size()) {
+        connection.linger = true; // bytes after the request
+    }
+    headBytesScanned_ += request.scannedBytes() - scannedBefore;
+
+    if (!hadHead && request.headParsed()) {
+        connection.route = matchRoute(request.head());
+        if (!checkToken(connection)) {
             return;
         }
     }
-}
-
-// --- Responses ----------------------------------------------------------------------
-
-void MCPServer::sendRaw(int status, const std::string& contentType, const std::string& body,
-                        QTcpSocket* socket) {
-    send(HTTPResponse{status, contentType, body, {}}, socket);
-}
-
-void MCPServer::send(const HTTPResponse& response, QTcpSocket* socket) {
-    if (connectionFor(socket) == nullptr || socket->state() != QAbstractSocket::ConnectedState) {
+    if (request.state() == HTTPRequestReader::State::tooLarge) {
+        log_.warning("recv: request exceeded " + std::to_string(HTTPRequest::maxRequestBytes) +
+                     "B cap, dropping");
+        answerEarly(connection, HTTPResponse::error(413, "payload too large"));
         return;
     }
-    const std::string bytes = response.serialize();
-    socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
-    // Hands the bytes to the kernel now rather than on the next loop turn, then closes
-    // once everything is written.
-    socket->flush();
-    socket->disconnectFromHost();
+    if (!charge(connection)) {
+        HTTPResponse busy =
+            HTTPResponse::error(503, "busy — too much request data waiting; try again shortly");
+        busy.extraHeaders.emplace_back("Retry-After", "1");
+        answerEarly(connection, busy);
+        return;
+    }
+    if (request.state() == HTTPRequestReader::State::complete) {
+        const HTTPRequest complete = request.take();
+        release(connection);
+        connection.phase = Phase::answering;
+        handlers_.handle(connection.route, complete, ApiReply(this, connection.id));
+    }
 }
 
-// --- Token --------------------------------------------------------------------------
-
-std::string MCPServer::ensureAuthToken() {
-    // Chosen on first use: asking the Secret Service may prompt to unlock a keyring,
-    // which nobody who leaves the API off should see.
-    if (!keychain_) {
-        keychain_ = platformKeychain();
+bool MCPServer::checkToken(Connection& connection) {
+    // Before any body is read: a client without the token gets nothing buffered.
+    if (isPublic(connection.route)) {
+        return true;
     }
-    return AuthToken::ensureAuthToken(*keychain_, log_);
+    const auto check = tokens_.check(connection.request.head().header("authorization"));
+    switch (check.verdict) {
+    case AuthTokenCache::Verdict::authorized:
+        return true;
+    case AuthTokenCache::Verdict::unauthorized:
+        answerEarly(connection, HTTPResponse::error(401, unauthorizedMessage));
+        return false;
+    case AuthTokenCache::Verdict::unavailable:
+        answerEarly(connection,
+                    HTTPResponse::error(503, "token unavailable: " + check.error + "; try again"));
+        return false;
+    }
+    return false;
 }
 
 bool MCPServer::isAuthorized(const HTTPRequest& request) {
-    const auto token = AuthToken::bearerToken(request.header("authorization").value_or(""));
-    if (!token) {
+    return tokens_.check(request.header("authorization")).verdict == AuthTokenCache::Verdict::authorized;
+}
+
+bool MCPServer::charge(Connection& connection) {
+    const HTTPRequestReader& request = connection.request;
+    // A parsed head holds room for its whole body at once.
+    const size_t wanted =
+        request.headParsed() ? static_cast<size_t>(request.announcedSize()) : request.buffered();
+    if (wanted <= connection.charged) {
+        return true;
+    }
+    const size_t more = wanted - connection.charged;
+    if (bufferedBytes_ + more > limits_.maxBufferedBytes) {
         return false;
     }
-    if (!cachedAuthToken_) {
-        cachedAuthToken_ = ensureAuthToken();
-    }
-    return AuthToken::constantTimeEquals(*token, *cachedAuthToken_);
+    bufferedBytes_ += more;
+    connection.charged = wanted;
+    return true;
 }
 
-// --- Routes -------------------------------------------------------------------------
-
-MCPStateResponse MCPServer::currentState() const {
-    return MCPStateResponse{store_.enabled(), store_.mascotEnabled(), store_.safePromptOnly(),
-                            store_.mcpPort()};
+void MCPServer::release(Connection& connection) {
+    bufferedBytes_ -= connection.charged;
+    connection.charged = 0;
 }
 
-void MCPServer::route(const HTTPRequest& request, QTcpSocket* socket) {
-    const ApiRoute route = matchRoute(request);
-    if (!isPublic(route) && !isAuthorized(request)) {
-        send(HTTPResponse::error(401, unauthorizedMessage), socket);
-        return;
-    }
-    switch (route) {
-    case ApiRoute::health:
-        send(HTTPResponse::json(200, {{"ok", true}, {"version", MCPProtocol::serverVersion}}), socket);
-        return;
-    case ApiRoute::landing:
-        sendRaw(200, "text/html; charset=utf-8", landingHTML(store_.mcpPort()), socket);
-        return;
-    case ApiRoute::mcpDiscovery:
-        send(HTTPResponse::json(200, {{"transport", "streamable-http"},
-                                      {"name", "perchwell"},
-                                      {"instructions", "POST JSON-RPC 2.0 to this same endpoint with header "
-                                                       "`Authorization: Bearer <token>`."}}),
-             socket);
-        return;
-    case ApiRoute::mcpNoEventStream: {
-        HTTPResponse response = HTTPResponse::error(405, "no server-initiated event stream; POST to /mcp");
-        response.extraHeaders.emplace_back("Allow", "GET, POST");
-        send(response, socket);
-        return;
-    }
-    case ApiRoute::state:
-        send(HTTPResponse::json(200, currentState().toJSON()), socket);
-        return;
-    case ApiRoute::control: {
-        const auto control = MCPControlRequest::decode(request.body);
-        if (!control) {
-            send(HTTPResponse::error(400, "invalid body"), socket);
-            return;
-        }
-        const ControlOutcome outcome = handleControl(control->action);
-        const MCPControlResponse answer{outcome.ok, store_.enabled() ? "running" : "paused", outcome.message};
-        send(HTTPResponse::json(200, answer.toJSON()), socket);
-        return;
-    }
-    case ApiRoute::events:
-        attachSSE(socket);
-        return;
-    case ApiRoute::sessions:
-        handleListSessions(socket);
-        return;
-    case ApiRoute::sessionPolicy:
-        handleSetSessionPolicy(request.body, socket);
-        return;
-    case ApiRoute::mcp:
-        handleMCP(request.body, socket);
-        return;
-    case ApiRoute::notFound:
-        send(HTTPResponse::error(404, "not found"), socket);
-        return;
-    }
+void MCPServer::answerEarly(Connection& connection, const HTTPResponse& response) {
+    const HTTPRequestReader& request = connection.request;
+    const bool wholeRequestRead = request.headParsed() && request.buffered() >= request.announcedSize();
+    connection.linger = connection.linger || !wholeRequestRead;
+    connection.request = HTTPRequestReader();
+    release(connection);
+    connection.phase = Phase::answering;
+    sendOn(connection.id, response);
 }
 
-ControlOutcome MCPServer::handleControl(MCPControlRequest::Action action) {
-    MascotControlling* mascot = this->mascot();
-    switch (action) {
-    case MCPControlRequest::Action::pause:
-        if (coordinator_) {
-            store_.setEnabled(false);
-            coordLog_.info("watcher paused");
-            if (mascot != nullptr) {
-                mascot->set(MascotState::paused());
-            }
-        }
-        break;
-    case MCPControlRequest::Action::resume:
-        if (coordinator_) {
-            store_.setEnabled(true);
-            const bool active = coordinator_->suspendCount() == 0;
-            coordLog_.info(active ? "watcher active (hook + workflow mode)" : "watcher paused");
-            if (mascot != nullptr) {
-                mascot->set(active ? MascotState::pacing() : MascotState::paused());
-            }
-        }
-        break;
-    case MCPControlRequest::Action::wave:
-        if (mascot != nullptr) {
-            mascot->set(MascotState::happy());
-        }
-        break;
-    case MCPControlRequest::Action::hide:
-        if (mascot != nullptr) {
-            mascot->hide();
-        }
-        break;
-    case MCPControlRequest::Action::show:
-        if (!store_.mascotEnabled()) {
-            return {false, "mascot disabled in settings"};
-        }
-        if (mascot != nullptr) {
-            mascot->show();
-        }
-        break;
-    }
-    return {true, std::nullopt};
-}
-
-void MCPServer::attachSSE(QTcpSocket* socket) {
-    Connection* connection = connectionFor(socket);
+void MCPServer::peerFinished(uint64_t id) {
+    Connection* connection = find(id);
     if (connection == nullptr) {
         return;
     }
+    connection->peerFinished = true;
+    connection->linger = false;
+    switch (connection->phase) {
+    case Phase::answering:
+        // Half-closed after sending: the answer still goes out. The end of input stays
+        // readable, so stop watching it.
+        watch(*connection, Direction::read, false);
+        return;
+    case Phase::reading:   // gone before a full request: nothing is sent
+    case Phase::streaming: // the stream's reader left
+    case Phase::closing:
+        closeConnection(id);
+        return;
+    }
+}
+
+void MCPServer::receiveFailed(uint64_t id, int error) {
+    Connection* connection = find(id);
+    if (connection != nullptr && connection->phase == Phase::reading) {
+        log_.error("recv error: " + describe(error));
+    }
+    closeConnection(id);
+}
+
+// --- Writing ------------------------------------------------------------------------
+
+void MCPServer::sendOn(uint64_t id, const HTTPResponse& response) {
+    Connection* connection = find(id);
+    if (connection == nullptr || connection->answered || connection->phase == Phase::streaming) {
+        return;
+    }
+    connection->answered = true;
+    connection->phase = Phase::answering;
+    queue(*connection, response.serialize());
+}
+
+void MCPServer::openStreamOn(uint64_t id, std::string_view bytes) {
+    Connection* connection = find(id);
+    if (connection == nullptr || connection->answered) {
+        return;
+    }
     connection->phase = Phase::streaming;
-    static const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n"
-                                    "Cache-Control: no-cache\r\nConnection: keep-alive\r\n\r\n";
-    socket->write(head.data(), static_cast<qint64>(head.size()));
-    sseConnections_.emplace_back(socket);
-    sseSend(":connected\n\n", socket);
+    streams_.insert(id);
+    queue(*connection, bytes);
 }
 
-void MCPServer::sseSend(const std::string& line, QTcpSocket* socket) {
-    if (socket->write(line.data(), static_cast<qint64>(line.size())) < 0) {
-        drop(socket);
+bool MCPServer::streamSendOn(uint64_t id, std::string_view bytes) {
+    Connection* connection = find(id);
+    if (connection == nullptr || connection->phase != Phase::streaming) {
+        return false;
     }
+    queue(*connection, bytes);
+    return find(id) != nullptr;
 }
 
-void MCPServer::handleListSessions(QTcpSocket* socket) {
-    if (workflowStore_ == nullptr) {
-        send(HTTPResponse::error(503, storeUnavailableMessage), socket);
+void MCPServer::queue(Connection& connection, std::string_view bytes) {
+    connection.outbox.append(bytes);
+    flush(connection.id);
+}
+
+void MCPServer::flush(uint64_t id) {
+    Connection* connection = find(id);
+    if (connection == nullptr) {
         return;
     }
-    QPointer<MCPServer> self(this);
-    QPointer<QTcpSocket> connection(socket);
-    workflowStore_->async(
-        [](WorkflowStore& store) { return store.listSessions(sessionListLimit); },
-        [self, connection](std::vector<SessionCard> cards) {
-            onMainThread([self, connection, cards = std::move(cards)] {
-                if (!self || !connection) {
-                    return;
-                }
-                nlohmann::json items = nlohmann::json::array();
-                for (const SessionCard& card : cards) {
-                    items.push_back(sessionItemJSON(card));
-                }
-                self->send(HTTPResponse::json(200, {{"sessions", std::move(items)}}), connection);
-            });
-        });
-}
-
-void MCPServer::handleSetSessionPolicy(const std::optional<std::string>& body, QTcpSocket* socket) {
-    const auto request = SessionPolicyRequest::decode(body);
-    if (!request) {
-        send(HTTPResponse::error(400, "invalid body — expected {sessionId, level}"), socket);
+    std::string& outbox = connection->outbox;
+    while (connection->outboxSent < outbox.size()) {
+        const ssize_t n = ::send(connection->fd.get(), outbox.data() + connection->outboxSent,
+                                 outbox.size() - connection->outboxSent, MSG_NOSIGNAL);
+        if (n >= 0) {
+            connection->outboxSent += static_cast<size_t>(n);
+            continue;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            watch(*connection, Direction::write, true);
+            return;
+        }
+        sendFailed(id, errno);
         return;
     }
-    if (workflowStore_ == nullptr) {
-        send(HTTPResponse::error(503, storeUnavailableMessage), socket);
-        return;
+    outbox.clear();
+    connection->outboxSent = 0;
+    watch(*connection, Direction::write, false);
+    if (connection->answered) {
+        finishAnswer(id);
     }
-    QPointer<MCPServer> self(this);
-    QPointer<QTcpSocket> connection(socket);
-    const SessionPolicyRequest policy = *request;
-    workflowStore_->async(
-        [policy](WorkflowStore& store) { return store.setSessionPolicy(policy.sessionId, policy.level); },
-        [self, connection, policy](Result<void> written) {
-            onMainThread([self, connection, policy, written = std::move(written)] {
-                if (!self) {
-                    return;
-                }
-                if (!written) {
-                    self->log_.error("setSessionPolicy failed: " + written.error().message);
-                    self->send(HTTPResponse::error(500, "db write failed: " + written.error().message),
-                               connection);
-                    return;
-                }
-                // The table first, then the file the hook reads.
-                HookCommand::updateSessionPolicy(policy.sessionId, policy.level);
-                if (connection) {
-                    self->send(HTTPResponse::json(200, {{"ok", true},
-                                                        {"sessionId", policy.sessionId},
-                                                        {"level", toString(policy.level)}}),
-                               connection);
-                }
-            });
-        });
 }
 
-void MCPServer::handleMCP(const std::optional<std::string>& body, QTcpSocket* socket) {
-    const MCPProtocol::Handlers handlers{
-        [this] { return currentState(); },
-        [this](MCPControlRequest::Action action) { return handleControl(action); }};
-    send(MCPProtocol::handleMCP(body, handlers), socket);
+void MCPServer::finishAnswer(uint64_t id) {
+    Connection* connection = find(id);
+    if (connection == nullptr) {
+        return;
+    }
+    if (!connection->peerFinished) {
+        // Whatever is already there is dropped; if more may come, it is read and dropped
+        // for a while, since closing with unread bytes would reset the connection and
+        // could destroy the answer before the peer reads it.
+        char dropped[16 * 1024];
+        for (int round = 0; round < readsPerWakeup; ++round) {
+            const ssize_t n = ::recv(connection->fd.get(), dropped, sizeof dropped, 0);
+            if (n > 0) {
+                connection->linger = true;
+                continue;
+            }
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n == 0) {
+                connection->peerFinished = true;
+            }
+            break;
+        }
+    }
+    if (connection->peerFinished || !connection->linger) {
+        closeConnection(id);
+        return;
+    }
+    ::shutdown(connection->fd.get(), SHUT_WR);
+    connection->phase = Phase::closing;
+    connection->since.restart();
+    watch(*connection, Direction::read, true);
+}
+
+void MCPServer::sendFailed(uint64_t id, int error) {
+    Connection* connection = find(id);
+    if (connection != nullptr && connection->phase == Phase::answering) {
+        log_.warning("sendRaw network send failed: " + describe(error));
+    }
+    closeConnection(id);
 }
 
 } // namespace perchwell

@@ -1,24 +1,28 @@
 #pragma once
 
-#include "api/api_types.h"
-#include "api/http_request.h"
+#include "api/api_route.h"
+#include "api/api_route_handlers.h"
+#include "api/auth_token_cache.h"
+#include "api/http_request_reader.h"
 #include "api/http_response.h"
 #include "api/keychain.h"
 #include "common/app_logger.h"
+#include "common/result.h"
+#include "common/unique_fd.h"
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QTimer>
+#include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
-class QTcpServer;
-class QTcpSocket;
+class QSocketNotifier;
 
 namespace perchwell {
 
@@ -27,9 +31,13 @@ class MascotControlling;
 class SettingsStore;
 class WorkflowStore;
 
-// The loopback HTTP server of the local API: REST routes, an event stream and the MCP
-// endpoint, guarded by a bearer token. Bound to 127.0.0.1 only; one request per
-// connection. Main thread only.
+// The loopback HTTP server of the local API: the transport under the routes of
+// ApiRouteHandlers. Bound to 127.0.0.1 only; one request per connection. It accepts,
+// reads each request (checking the bearer token as soon as the head is in, before any
+// body), keeps the deadlines and the buffer limits, and writes the answers. The sockets
+// are its own, non-blocking and watched on the main thread, so that a peer that has
+// finished sending still gets its answer and an accept error only pauses accepting.
+// Main thread only.
 class MCPServer : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isListening READ isListening NOTIFY isListeningChanged)
@@ -42,10 +50,17 @@ public:
         int requestDeadlineMs = 10'000;
         // Beyond this many open connections, new ones wait in the listen backlog.
         int maxConnections = 256;
+        // Request bytes held across all connections (a head announcing a body holds its
+        // whole size); a request that would go past it is answered 503.
+        size_t maxBufferedBytes = 64u * 1024 * 1024;
+        // After an accept error (no descriptors left, say), accepting rests this long.
+        int acceptRetryMs = 200;
+        // An answer sent before the whole request was read is followed by reading and
+        // dropping the rest for at most this long, so that the peer sees the answer
+        // rather than a reset.
+        int lingerMs = 2'000;
     };
-
     static constexpr int receiveChunkBytes = 64'000;
-    static constexpr int sessionListLimit = 100;
 
     // `keychain` null: the platform's (Secret Service when it answers, else a file),
     // chosen when the token is first needed.
@@ -53,12 +68,9 @@ public:
                        QObject* parent = nullptr);
     ~MCPServer() override;
 
-    // Held weakly: a component that is gone is skipped.
-    void setCoordinator(Coordinator* coordinator);
-    void setMascot(MascotControlling* mascot);
-    // The open transcript store, or null while there is none. The owner clears it before
-    // destroying the store.
-    void setWorkflowStore(WorkflowStore* store);
+    void setCoordinator(Coordinator* coordinator) { handlers_.setCoordinator(coordinator); }
+    void setMascot(MascotControlling* mascot) { handlers_.setMascot(mascot); }
+    void setWorkflowStore(WorkflowStore* store) { handlers_.setWorkflowStore(store); }
     void setLimits(Limits limits) { limits_ = limits; }
 
     // (Re)starts listening on the port of `mcpPort`, clamped to 1024...65535. Failures
@@ -72,14 +84,22 @@ public:
     // Null when there is no error.
     QString lastError() const { return lastError_; }
     // The port listened on, 0 when not listening.
-    quint16 port() const;
+    quint16 port() const { return isListening_ ? port_ : 0; }
     int openConnectionCount() const { return static_cast<int>(connections_.size()); }
-    int eventStreamCount() const { return static_cast<int>(sseConnections_.size()); }
+    int eventStreamCount() const { return static_cast<int>(streams_.size()); }
+    // Request bytes held now, against Limits::maxBufferedBytes.
+    size_t bufferedBytes() const { return bufferedBytes_; }
+    // Bytes examined while looking for the ends of request heads, since construction.
+    uint64_t headBytesScanned() const { return headBytesScanned_; }
+    // True from an accept error until accepting works again.
+    bool acceptingPaused() const { return acceptFailing_; }
 
-    std::string ensureAuthToken();
+    // The token, loaded or made on first use; an error while the keychain cannot be read
+    // (nothing is made then, and the next request tries again).
+    Result<std::string> ensureAuthToken() { return tokens_.token(); }
     bool isAuthorized(const HTTPRequest& request);
-    ControlOutcome handleControl(MCPControlRequest::Action action);
-    MCPStateResponse currentState() const;
+
+    ApiRouteHandlers& handlers() { return handlers_; }
 
     static quint16 clampedPort(qint64 port);
 
@@ -88,49 +108,85 @@ signals:
     void lastErrorChanged(const QString& error);
 
 private:
-    enum class Phase { reading, answering, streaming };
+    friend class ApiReply;
+
+    enum class Phase {
+        reading,   // the request is still arriving
+        answering, // the request is in (or was cut short); its answer is pending or being written
+        streaming, // an event stream: stays open
+        closing,   // answered early: the rest of the request is read and dropped
+    };
     struct Connection {
-        std::string buffer;
+        uint64_t id = 0;
+        UniqueFd fd;
+        std::unique_ptr<QSocketNotifier> readable; // made when first needed
+        std::unique_ptr<QSocketNotifier> writable;
+        HTTPRequestReader request;
+        ApiRoute route = ApiRoute::notFound;
         Phase phase = Phase::reading;
         QElapsedTimer since;
+        std::string outbox; // bytes not yet taken by the kernel, from outboxSent on
+        size_t outboxSent = 0;
+        bool answered = false;     // an answer was queued; the connection closes once it is written
+        bool peerFinished = false; // the peer has shut down its side
+        bool linger = false;       // the peer may still be sending
+        size_t charged = 0;        // bytes held against Limits::maxBufferedBytes
     };
 
     void setListening(bool listening);
     void setLastError(const QString& error);
+    void closeListener();
     void acceptConnections();
-    void receive(QTcpSocket* socket);
-    // Closes at once and forgets; forget alone follows a close the peer or Qt made.
-    void drop(QTcpSocket* socket);
-    void forget(QTcpSocket* socket);
+    void pauseAccepting(int error);
+    void resumeAccepting();
+    void addConnection(int fd);
+    enum class Direction { read, write };
+    // Watches the connection for reading or writing, or stops; made on first need.
+    void watch(Connection& connection, Direction direction, bool enabled);
+    Connection* find(uint64_t id);
+    // Closes at once and forgets, releasing what the connection held.
+    void closeConnection(uint64_t id);
     void sweepDeadlines();
-    Connection* connectionFor(QTcpSocket* socket);
+    int sweepIntervalMs() const;
 
-    void route(const HTTPRequest& request, QTcpSocket* socket);
-    void sendRaw(int status, const std::string& contentType, const std::string& body, QTcpSocket* socket);
-    void send(const HTTPResponse& response, QTcpSocket* socket);
-    void attachSSE(QTcpSocket* socket);
-    void sseSend(const std::string& line, QTcpSocket* socket);
-    void handleListSessions(QTcpSocket* socket);
-    void handleSetSessionPolicy(const std::optional<std::string>& body, QTcpSocket* socket);
-    void handleMCP(const std::optional<std::string>& body, QTcpSocket* socket);
+    void onReadable(uint64_t id);
+    void readRequest(Connection& connection, std::string_view bytes);
+    bool checkToken(Connection& connection);
+    bool charge(Connection& connection);
+    void release(Connection& connection);
+    void peerFinished(uint64_t id);
+    void receiveFailed(uint64_t id, int error);
+    // An answer to a request not read to its end: the rest is dropped while it is written.
+    void answerEarly(Connection& connection, const HTTPResponse& response);
 
-    MascotControlling* mascot() const;
+    void queue(Connection& connection, std::string_view bytes);
+    void flush(uint64_t id);
+    void finishAnswer(uint64_t id);
+    void sendFailed(uint64_t id, int error);
+
+    // Used through ApiReply.
+    void sendOn(uint64_t id, const HTTPResponse& response);
+    void openStreamOn(uint64_t id, std::string_view bytes);
+    bool streamSendOn(uint64_t id, std::string_view bytes);
 
     SettingsStore& store_;
-    std::shared_ptr<Keychain> keychain_;
     AppLogger log_{"mcp"};
-    AppLogger coordLog_{"coord"};
-    QPointer<Coordinator> coordinator_;
-    MascotControlling* mascot_ = nullptr;
-    QPointer<QObject> mascotObject_; // tracks the mascot's lifetime when it is a QObject
-    WorkflowStore* workflowStore_ = nullptr;
+    ApiRouteHandlers handlers_;
+    AuthTokenCache tokens_;
     Limits limits_;
 
-    QTcpServer* listener_ = nullptr;
-    std::unordered_map<QTcpSocket*, Connection> connections_;
-    std::vector<QPointer<QTcpSocket>> sseConnections_;
+    UniqueFd listener_;
+    std::unique_ptr<QSocketNotifier> acceptable_;
+    quint16 port_ = 0;
+    QTimer acceptRetryTimer_;
+    bool acceptFailing_ = false;
     QTimer deadlineTimer_;
-    std::optional<std::string> cachedAuthToken_;
+    uint64_t nextConnectionId_ = 0;
+    std::unordered_map<uint64_t, std::unique_ptr<Connection>> connections_;
+    std::unordered_set<uint64_t> streams_;
+    std::vector<char> receiveBuffer_;
+    size_t bufferedBytes_ = 0;
+    uint64_t headBytesScanned_ = 0;
     bool isListening_ = false;
     QString lastError_;
 };

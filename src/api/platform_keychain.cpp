@@ -7,20 +7,19 @@
 
 namespace perchwell {
 
-std::shared_ptr<Keychain> platformKeychain() {
+std::shared_ptr<Keychain> platformKeychain(KeychainPrompting prompting) {
     auto file = std::make_shared<FileKeychain>();
-    if (file->read(Keychain::tokenService, Keychain::tokenAccount).kind == KeychainResult::Kind::found) {
+    if (file->read(Keychain::tokenService, Keychain::tokenAccount).kind != KeychainResult::Kind::notFound) {
         return file;
     }
 #ifdef PERCHWELL_HAVE_LIBSECRET
-    if (SecretServiceKeychain::serviceAvailable()) {
-        auto secrets = std::make_shared<SecretServiceKeychain>();
-        // A service that is there but does not answer (locked, no prompter) is no use.
-        if (secrets->read(Keychain::tokenService, Keychain::tokenAccount).kind !=
-            KeychainResult::Kind::failed) {
-            return secrets;
-        }
+    if (SecretServiceKeychain::presence() != SecretServiceKeychain::Presence::absent) {
+        return std::make_shared<SecretServiceKeychain>(prompting == KeychainPrompting::allowed
+                                                           ? SecretServiceKeychain::Prompting::allowed
+                                                           : SecretServiceKeychain::Prompting::never);
     }
+#else
+    (void)prompting;
 #endif
     return file;
 }

@@ -1,5 +1,6 @@
 #include "api/auth_token.h"
 #include "api/file_keychain.h"
+#include "fake_keychain.h"
 #include "platform/paths.h"
 #include "support/temp_home.h"
 
@@ -57,26 +58,6 @@ TEST(BearerToken, SchemeIsExactAndTokenTrimmed) {
     }
 }
 
-// Records calls; answers as told.
-class FakeKeychain : public Keychain {
-public:
-    KeychainResult next = KeychainResult::notFound();
-    bool accept = true;
-    std::map<std::string, std::string> stored;
-    int sets = 0;
-
-    KeychainResult read(std::string_view, std::string_view) override { return next; }
-    bool set(std::string_view value, std::string_view service, std::string_view account) override {
-        ++sets;
-        if (accept) {
-            stored[std::string(service) + "/" + std::string(account)] = std::string(value);
-        }
-        return accept;
-    }
-    void deleteItem(std::string_view, std::string_view) override {}
-    std::string backendName() const override { return "fake"; }
-};
-
 class EnsureAuthTokenTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -86,37 +67,59 @@ protected:
 
     std::vector<AppLogger::Record> records;
     AppLogger log{"mcp"};
-    FakeKeychain keychain;
+    testing::FakeKeychain keychain;
 };
 
+using Origin = AuthToken::Loaded::Origin;
+
 TEST_F(EnsureAuthTokenTest, StoredNonEmptyTokenIsReturned) {
-    keychain.next = KeychainResult::found("stored-token");
-    EXPECT_EQ(AuthToken::ensureAuthToken(keychain, log), "stored-token");
+    keychain.items[keychain.tokenKey()] = "stored-token";
+    const auto loaded = AuthToken::ensureAuthToken(keychain, log);
+    ASSERT_TRUE(loaded.ok());
+    EXPECT_EQ(loaded->token, "stored-token");
+    EXPECT_EQ(loaded->origin, Origin::stored);
     EXPECT_EQ(keychain.sets, 0);
 }
 
-TEST_F(EnsureAuthTokenTest, MissingEmptyOrFailedReadMakesAndStoresANewToken) {
-    for (const auto& result :
-         {KeychainResult::notFound(), KeychainResult::found(""), KeychainResult::failed(-5)}) {
-        keychain.next = result;
-        keychain.stored.clear();
-        const std::string token = AuthToken::ensureAuthToken(keychain, log);
-        EXPECT_TRUE(std::regex_match(token, std::regex("[0-9a-f]{64}"))) << token;
-        EXPECT_EQ(keychain.stored.at("com.brisklane.perchwell/mcp-token"), token);
+TEST_F(EnsureAuthTokenTest, MissingOrEmptyItemMakesAndStoresANewToken) {
+    for (const bool emptyItem : {false, true}) {
+        keychain.items.clear();
+        if (emptyItem) {
+            keychain.items[keychain.tokenKey()] = "";
+        }
+        const auto loaded = AuthToken::ensureAuthToken(keychain, log);
+        ASSERT_TRUE(loaded.ok());
+        EXPECT_TRUE(std::regex_match(loaded->token, std::regex("[0-9a-f]{64}"))) << loaded->token;
+        EXPECT_EQ(loaded->origin, Origin::made);
+        EXPECT_EQ(keychain.items.at("com.brisklane.perchwell/mcp-token"), loaded->token);
     }
     EXPECT_TRUE(records.empty());
 }
 
+TEST_F(EnsureAuthTokenTest, FailedLookupMakesNothingAndChangesNothing) {
+    // The store may hold a token this lookup could not see (locked, timed out, daemon error).
+    for (const int32_t status : {-5, Keychain::interactionNotAllowedStatus, Keychain::decodeStatus}) {
+        keychain.failReads = status;
+        const auto loaded = AuthToken::ensureAuthToken(keychain, log);
+        ASSERT_FALSE(loaded.ok());
+        EXPECT_EQ(loaded.error().message.rfind("fake lookup failed (status " + std::to_string(status), 0), 0u)
+            << loaded.error().message;
+    }
+    EXPECT_EQ(keychain.sets, 0);
+    EXPECT_TRUE(records.empty()); // the caller reports it
+}
+
 TEST_F(EnsureAuthTokenTest, HexEncodingIsTwoLowerCaseDigitsPerByteInOrder) {
     const auto fixed = [](size_t n) { return Result<std::string>(std::string(n - 2, '\x00') + "\xab\x0f"); };
-    const std::string token = AuthToken::ensureAuthToken(keychain, log, fixed);
-    EXPECT_EQ(token, std::string(60, '0') + "ab0f");
+    EXPECT_EQ(AuthToken::ensureAuthToken(keychain, log, fixed)->token, std::string(60, '0') + "ab0f");
 }
 
 TEST_F(EnsureAuthTokenTest, UnstoredTokenIsStillUsedAndWarned) {
-    keychain.accept = false;
-    const std::string token = AuthToken::ensureAuthToken(keychain, log);
-    EXPECT_EQ(token.size(), 64u);
+    keychain.acceptSets = false;
+    const auto loaded = AuthToken::ensureAuthToken(keychain, log);
+    ASSERT_TRUE(loaded.ok());
+    EXPECT_EQ(loaded->token.size(), 64u);
+    EXPECT_EQ(loaded->origin, Origin::unstored);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].level, LogLevel::warning);
     EXPECT_EQ(records[0].message, "MCP token not persisted to Keychain — will rotate on next launch");
@@ -124,10 +127,13 @@ TEST_F(EnsureAuthTokenTest, UnstoredTokenIsStillUsedAndWarned) {
 
 TEST_F(EnsureAuthTokenTest, GeneratorFailureGivesUnstoredFallback) {
     const auto failing = [](size_t) { return Result<std::string>(Error{"38"}); };
-    const std::string token = AuthToken::ensureAuthToken(keychain, log, failing);
+    const auto loaded = AuthToken::ensureAuthToken(keychain, log, failing);
+    ASSERT_TRUE(loaded.ok());
     EXPECT_TRUE(std::regex_match(
-        token, std::regex(R"(\d+\.\d+-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12})")))
-        << token;
+        loaded->token,
+        std::regex(R"(\d+\.\d+-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12})")))
+        << loaded->token;
+    EXPECT_EQ(loaded->origin, Origin::unstored);
     EXPECT_EQ(keychain.sets, 0);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].level, LogLevel::error);

@@ -5,6 +5,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace perchwell::testing {
 
@@ -72,6 +77,66 @@ void pumpEvents(int ms) {
 
 void LoopbackClient::pump(int ms) {
     pumpEvents(ms);
+}
+
+RawClient::RawClient(quint16 port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // On loopback the kernel completes the handshake without the server's loop running.
+    if (!fd_.valid() ||
+        ::connect(fd_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        fd_.reset();
+        return;
+    }
+    const int flags = ::fcntl(fd_.get(), F_GETFL);
+    ::fcntl(fd_.get(), F_SETFL, flags | O_NONBLOCK);
+}
+
+bool RawClient::sendAll(std::string_view bytes, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!bytes.empty() && !timer.hasExpired(timeoutMs)) {
+        const ssize_t n = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n > 0) {
+            bytes.remove_prefix(static_cast<size_t>(n));
+        } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            return false;
+        } else {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            drain();
+        }
+    }
+    return bytes.empty();
+}
+
+void RawClient::shutdownWrite() {
+    ::shutdown(fd_.get(), SHUT_WR);
+}
+
+bool RawClient::drain() {
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::recv(fd_.get(), chunk, sizeof chunk, 0);
+        if (n > 0) {
+            received_.append(chunk, static_cast<size_t>(n));
+            continue;
+        }
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            closed_ = true;
+        }
+        return !closed_;
+    }
+}
+
+bool RawClient::readUntilClosed(int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (drain() && !timer.hasExpired(timeoutMs)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return closed_;
 }
 
 HttpReply exchange(quint16 port, const std::string& request) {

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "common/unique_fd.h"
+
 #include <QByteArray>
 #include <QTcpSocket>
 #include <map>
 #include <string>
+#include <string_view>
 
 namespace perchwell::testing {
 
@@ -36,6 +39,29 @@ public:
 private:
     QTcpSocket socket_;
     std::string received_;
+};
+
+// A plain non-blocking socket, for what QTcpSocket cannot do: shut down only its sending
+// side, or send without reading. Waiting runs the test's event loop, where the server lives.
+class RawClient {
+public:
+    explicit RawClient(quint16 port);
+    bool connected() const { return fd_.valid(); }
+    // Sends everything, running the event loop while the socket is full; false on an error.
+    bool sendAll(std::string_view bytes, int timeoutMs = 5000);
+    void shutdownWrite();
+    // Collects what arrives until the server closes or `timeoutMs` passes.
+    bool readUntilClosed(int timeoutMs = 5000);
+    std::string received() const { return received_; }
+    HttpReply reply() const { return HttpReply::parse(received_); }
+
+private:
+    // Takes what is there; false once the server has closed.
+    bool drain();
+
+    UniqueFd fd_;
+    std::string received_;
+    bool closed_ = false;
 };
 
 // Runs the event loop for `ms` milliseconds.

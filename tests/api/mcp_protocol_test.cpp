@@ -75,6 +75,17 @@ TEST_F(MCPProtocolTest, InitializeIgnoresTheClientVersion) {
                                                "serverInfo":{"name":"perchwell","version":"0.1.1"}})"));
 }
 
+TEST_F(MCPProtocolTest, PingIsAnsweredWithAnEmptyResult) {
+    for (const char* body : {R"({"jsonrpc":"2.0","id":7,"method":"ping"})",
+                             R"({"jsonrpc":"2.0","id":"p","method":"ping","params":{"_meta":{}}})"}) {
+        const json reply = answer(body);
+        EXPECT_EQ(reply["id"], json::parse(body)["id"]);
+        EXPECT_EQ(reply["result"], json::object()) << body;
+        EXPECT_FALSE(reply.contains("error"));
+    }
+    EXPECT_TRUE(actions.empty());
+}
+
 TEST_F(MCPProtocolTest, ToolsListHasTheTwoDescriptorsInOrder) {
     const json tools = answer(R"({"id":2,"method":"tools/list"})")["result"]["tools"];
     ASSERT_EQ(tools.size(), 2u);
@@ -97,7 +108,8 @@ TEST_F(MCPProtocolTest, ErrorTable) {
         std::string message;
     };
     const std::vector<Case> cases = {
-        {R"({"id":1,"method":"ping"})", -32601, "Method not found: ping"},
+        {R"({"id":1,"method":"resources/list"})", -32601, "Method not found: resources/list"},
+        {R"({"id":1,"method":"Ping"})", -32601, "Method not found: Ping"},
         {R"({"id":1})", -32601, "Method not found: "},
         {R"({"id":1,"method":7})", -32601, "Method not found: "},
         {R"({"id":1,"method":"Tools/List"})", -32601, "Method not found: Tools/List"},

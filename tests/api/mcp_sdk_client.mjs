@@ -1,5 +1,5 @@
 // Drives the local API with the official MCP TypeScript SDK over its streamable-HTTP
-// client transport: initialise, list the tools, read the state, pause and resume.
+// client transport: initialise, ping, list the tools, read the state, pause and resume.
 // Usage: node mcp_sdk_client.mjs <url> <token>   (exit status 0 when every check holds)
 import assert from "node:assert/strict";
 import { Client } from "@modelcontextprotocol/sdk/client/index.js";
@@ -22,6 +22,8 @@ const stateText = async () => {
 await client.connect(transport);
 assert.deepEqual(client.getServerVersion(), { name: "perchwell", version: "0.1.1" });
 assert.deepEqual(client.getServerCapabilities(), { tools: {} });
+// Every MCP peer must answer ping with an empty result.
+assert.deepEqual(await client.ping(), {});
 
 const { tools } = await client.listTools();
 assert.deepEqual(tools.map((t) => t.name), ["pv_get_state", "pv_control"]);

@@ -1,6 +1,7 @@
 #include "api/mcp_restart_pipeline.h"
 #include "api/mcp_server.h"
 #include "companion/mascot_controlling.h"
+#include "fake_keychain.h"
 #include "hooks/hook_command.h"
 #include "loopback_client.h"
 #include "state/coordinator.h"
@@ -10,9 +11,12 @@
 
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <algorithm>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>
+#include <sys/resource.h>
 
 namespace perchwell {
 namespace {
@@ -21,23 +25,7 @@ using nlohmann::json;
 using testing::exchange;
 using testing::httpRequest;
 using testing::LoopbackClient;
-
-class MemoryKeychain : public Keychain {
-public:
-    std::map<std::string, std::string> items;
-    KeychainResult read(std::string_view s, std::string_view a) override {
-        const auto it = items.find(std::string(s) + "/" + std::string(a));
-        return it == items.end() ? KeychainResult::notFound() : KeychainResult::found(it->second);
-    }
-    bool set(std::string_view v, std::string_view s, std::string_view a) override {
-        items[std::string(s) + "/" + std::string(a)] = std::string(v);
-        return true;
-    }
-    void deleteItem(std::string_view s, std::string_view a) override {
-        items.erase(std::string(s) + "/" + std::string(a));
-    }
-    std::string backendName() const override { return "memory"; }
-};
+using testing::RawClient;
 
 class CountingMascot : public MascotControlling {
 public:
@@ -84,7 +72,7 @@ protected:
 
     testing::TempHome home;
     const std::string token = std::string(64, 'a');
-    std::shared_ptr<MemoryKeychain> keychain = std::make_shared<MemoryKeychain>();
+    std::shared_ptr<testing::FakeKeychain> keychain = std::make_shared<testing::FakeKeychain>();
     SettingsStore store{home.path() + "/defaults.json", nullptr};
     CountingMascot mascot;
     Coordinator coordinator{store, &mascot};
@@ -364,20 +352,201 @@ TEST_F(MCPServerTest, OnlyTheFirstRequestOfAConnectionIsAnswered) {
 TEST_F(MCPServerTest, SizeCapIsInclusive) {
     const std::string head =
         "POST /nowhere HTTP/1.1\r\nAuthorization: Bearer " + token + "\r\nContent-Length: ";
-    const auto requestOfSize = [&](size_t total) {
-        // Grow the body until head + body is exactly `total` bytes.
-        size_t bodySize = total - head.size() - 4 - 7;
-        const std::string request = head + std::to_string(bodySize) + "\r\n\r\n" + std::string(bodySize, 'x');
-        return request.size() == total ? request : std::string();
+    // Head plus body of exactly `total` bytes (the length's digits do not change near the cap).
+    const auto headOfSize = [&](size_t total) {
+        const size_t bodySize = total - head.size() - 4 - 7;
+        return head + std::to_string(bodySize) + "\r\n\r\n";
     };
-    const std::string exact = requestOfSize(HTTPRequest::maxRequestBytes);
-    ASSERT_EQ(exact.size(), HTTPRequest::maxRequestBytes);
-    EXPECT_EQ(exchange(server.port(), exact).status, 404); // parsed and routed
+    const std::string exact = headOfSize(HTTPRequest::maxRequestBytes);
+    const std::string request = exact + std::string(HTTPRequest::maxRequestBytes - exact.size(), 'x');
+    ASSERT_EQ(request.size(), HTTPRequest::maxRequestBytes);
+    EXPECT_EQ(exchange(server.port(), request).status, 404); // parsed and routed
+    EXPECT_EQ(exchange(server.port(), request + "trailing bytes are not the request").status, 404);
 
-    const std::string over = exact + "y";
-    const auto reply = exchange(server.port(), over);
-    EXPECT_EQ(reply.statusLine, "HTTP/1.1 413 OK");
-    EXPECT_EQ(reply.body, R"({"error":"payload too large"})");
+    // One byte more is refused as soon as the head announces it, before any body is sent.
+    LoopbackClient over(server.port());
+    over.write(headOfSize(HTTPRequest::maxRequestBytes + 1));
+    ASSERT_TRUE(over.waitClosed());
+    EXPECT_EQ(over.reply().statusLine, "HTTP/1.1 413 OK");
+    EXPECT_EQ(over.reply().body, R"({"error":"payload too large"})");
+    EXPECT_EQ(server.bufferedBytes(), 0u);
+}
+
+TEST_F(MCPServerTest, HeadSearchStaysLinearUnderACarriageReturnFlood) {
+    // 4 MiB of CR in 16 KiB pieces: no head end ever comes. The answer is 413, and the
+    // search examines each byte about once rather than the whole buffer per piece.
+    const uint64_t before = server.headBytesScanned();
+    LoopbackClient client(server.port());
+    client.write("GET / HTTP/1.1\r\n");
+    const std::string piece(16 * 1024, '\r');
+    for (size_t sent = 0; sent <= HTTPRequest::maxRequestBytes && client.received().empty();
+         sent += piece.size()) {
+        client.write(piece);
+        QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(client.waitClosed());
+    EXPECT_EQ(client.reply().status, 413);
+    const uint64_t scanned = server.headBytesScanned() - before;
+    EXPECT_GE(scanned, HTTPRequest::maxRequestBytes);
+    EXPECT_LT(scanned, HTTPRequest::maxRequestBytes + 2 * piece.size())
+        << "the search went over old bytes again";
+    EXPECT_EQ(server.bufferedBytes(), 0u);
+}
+
+TEST_F(MCPServerTest, TokenIsCheckedBeforeAnyBodyIsRead) {
+    const std::string unauthorized =
+        R"({"error":"unauthorized — missing or invalid Authorization: Bearer header"})";
+    for (const std::string& auth : {std::string(), std::string("Authorization: Bearer wrong\r\n")}) {
+        // Only the head is sent; a body of 100 MB is announced and never comes.
+        RawClient client(server.port());
+        ASSERT_TRUE(
+            client.sendAll("POST /api/control HTTP/1.1\r\n" + auth + "Content-Length: 100000000\r\n\r\n"));
+        ASSERT_TRUE(client.readUntilClosed());
+        EXPECT_EQ(client.reply().statusLine, "HTTP/1.1 401 OK") << auth;
+        EXPECT_EQ(client.reply().body, unauthorized);
+        EXPECT_EQ(server.bufferedBytes(), 0u);
+    }
+
+    // A client that sends its body at once still reads the early answer, not a reset.
+    RawClient eager(server.port());
+    eager.sendAll("POST /mcp HTTP/1.1\r\nContent-Length: 3000000\r\n\r\n");
+    eager.sendAll(std::string(3'000'000, '{'));
+    ASSERT_TRUE(eager.readUntilClosed());
+    EXPECT_EQ(eager.reply().status, 401);
+}
+
+TEST_F(MCPServerTest, BytesBufferedAcrossConnectionsAreCapped) {
+    server.setLimits({10'000, 256, 100'000, 200, 2'000});
+    server.start();
+    const std::string body = R"({"action":"wave"})" + std::string(80'000 - 17, ' ');
+    const std::string big = httpRequest("POST", "/api/control", token, body);
+    const size_t headSize = big.size() - body.size();
+
+    // The first holds room for its whole announced body while it trickles in.
+    LoopbackClient first(server.port());
+    first.write(big.substr(0, headSize + 1000));
+    first.pump(100);
+    EXPECT_EQ(server.bufferedBytes(), big.size());
+
+    // A second that would go past the cap is turned away at once.
+    const auto refused =
+        exchange(server.port(), httpRequest("POST", "/api/control", token, std::string(30'000, ' ')));
+    EXPECT_EQ(refused.statusLine, "HTTP/1.1 503 OK");
+    EXPECT_EQ(refused.headers.at("retry-after"), "1");
+    EXPECT_EQ(json::parse(refused.body)["error"].get<std::string>().rfind("busy", 0), 0u) << refused.body;
+    // Small requests still fit beside it.
+    EXPECT_EQ(get("/health").status, 200);
+
+    first.write(big.substr(headSize + 1000));
+    ASSERT_TRUE(first.waitClosed());
+    EXPECT_EQ(first.reply().status, 200);
+    EXPECT_EQ(mascot.current, MascotState::happy());
+    EXPECT_EQ(server.bufferedBytes(), 0u);
+    EXPECT_EQ(
+        exchange(server.port(), httpRequest("POST", "/api/control", token, R"({"action":"hide"})")).status,
+        200);
+}
+
+TEST_F(MCPServerTest, HalfClosedClientsGetTheirAnswer) {
+    auto wf = openStore();
+    server.setWorkflowStore(wf.get());
+    struct Case {
+        std::string request;
+        std::string expectedBody;
+    };
+    const std::vector<Case> cases = {
+        {httpRequest("GET", "/health"), R"({"ok":true,"version":"0.1.1"})"},
+        {httpRequest("POST", "/api/control", token, R"({"action":"pause"})"),
+         R"({"ok":true,"state":"paused"})"},
+        // Answered later, once the store has written the row.
+        {httpRequest("POST", "/api/sessions/policy", token, R"({"sessionId":"s9","level":"strict"})"),
+         R"({"ok":true,"sessionId":"s9","level":"strict"})"},
+        {httpRequest("GET", "/api/sessions", token), R"({"sessions":[]})"},
+    };
+    for (const auto& c : cases) {
+        RawClient client(server.port()); // like `nc -N`: send, then shut down the sending side
+        ASSERT_TRUE(client.sendAll(c.request));
+        client.shutdownWrite();
+        ASSERT_TRUE(client.readUntilClosed()) << c.request;
+        EXPECT_EQ(client.reply().status, 200) << c.request;
+        EXPECT_EQ(json::parse(client.reply().body), json::parse(c.expectedBody));
+    }
+    EXPECT_FALSE(store.enabled());
+    EXPECT_EQ(HookCommand::loadAllSessionPolicies().at("s9"), ReviewPolicyLevel::strict);
+
+    // Half a request and then the end: nothing is sent.
+    RawClient partial(server.port());
+    partial.sendAll("GET /heal");
+    partial.shutdownWrite();
+    ASSERT_TRUE(partial.readUntilClosed());
+    EXPECT_EQ(partial.received(), "");
+    server.setWorkflowStore(nullptr);
+}
+
+TEST_F(MCPServerTest, AcceptErrorsPauseAcceptingAndTheListenerStays) {
+    std::vector<AppLogger::Record> records;
+    AppLogger::setSink([&](const AppLogger::Record& r) { records.push_back(r); });
+    server.setLimits({10'000, 256, 64u << 20, 50, 2'000});
+    server.start();
+    QSignalSpy listening(&server, &MCPServer::isListeningChanged);
+
+    // The client is queued by the kernel; then the process runs out of descriptors.
+    LoopbackClient client(server.port());
+    client.write(httpRequest("GET", "/health"));
+    rlimit original{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &original), 0);
+    std::vector<UniqueFd> fillers;
+    const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lowestFree, 0);
+    fillers.emplace_back(lowestFree);
+    rlimit lowered = original;
+    lowered.rlim_cur = static_cast<rlim_t>(lowestFree + 8);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) {
+        fillers.emplace_back(fd);
+    }
+    testing::pumpEvents(300);
+    const bool pausedWhileOut = server.acceptingPaused();
+    fillers.clear();
+    ::setrlimit(RLIMIT_NOFILE, &original);
+
+    EXPECT_TRUE(pausedWhileOut);
+    EXPECT_EQ(client.received(), "");
+    EXPECT_TRUE(server.isListening());
+    ASSERT_TRUE(client.waitClosed());
+    EXPECT_EQ(client.reply().status, 200);
+    EXPECT_TRUE(server.isListening());
+    EXPECT_EQ(listening.count(), 0);
+    EXPECT_FALSE(server.acceptingPaused());
+    const auto warned = std::count_if(records.begin(), records.end(), [](const AppLogger::Record& r) {
+        return r.message == "MCP accept failed: Too many open files — retrying in 50 ms";
+    });
+    EXPECT_EQ(warned, 1) << "one warning per pause, not one per retry";
+    AppLogger::setSink({});
+}
+
+TEST_F(MCPServerTest, ATokenStoreThatFailsIsReportedAndAskedAgain) {
+    // The keychain holds a token but cannot be read now (a locked keyring, a daemon that
+    // times out): no new token may be made over it.
+    auto failing = std::make_shared<testing::FakeKeychain>();
+    failing->items[testing::FakeKeychain::tokenKey()] = token;
+    failing->failReads = Keychain::interactionNotAllowedStatus;
+    MCPServer other(store, failing);
+    store.setMcpPort(freePort());
+    other.start();
+    ASSERT_TRUE(other.isListening());
+
+    auto reply = exchange(other.port(), httpRequest("GET", "/api/state", token));
+    EXPECT_EQ(reply.statusLine, "HTTP/1.1 503 OK");
+    EXPECT_NE(body(reply)["error"].get<std::string>().find("lookup failed (status -25308"), std::string::npos)
+        << reply.body;
+    EXPECT_EQ(exchange(other.port(), httpRequest("GET", "/health")).status, 200);
+    EXPECT_EQ(failing->sets, 0);
+    EXPECT_EQ(failing->items.size(), 1u);
+
+    failing->failReads.reset(); // unlocked: the next request finds the token
+    EXPECT_EQ(exchange(other.port(), httpRequest("GET", "/api/state", token)).status, 200);
+    EXPECT_EQ(failing->sets, 0);
 }
 
 TEST_F(MCPServerTest, SilentConnectionsMeetTheirDeadline) {
@@ -439,9 +608,8 @@ TEST_F(MCPServerTest, StartClampsThePortAndReportsFailures) {
 }
 
 TEST_F(MCPServerTest, TokenIsMadeOnceAndKept) {
-    MemoryKeychain* raw = keychain.get();
-    raw->items.clear();
-    auto fresh = std::make_shared<MemoryKeychain>();
+    keychain->items.clear();
+    auto fresh = std::make_shared<testing::FakeKeychain>();
     MCPServer other(store, fresh);
     store.setMcpPort(freePort());
     other.start();
