@@ -39,16 +39,20 @@ waitFor() { # waitFor <tries of 50 ms> <command...>
     return 1
 }
 
-openbox >/dev/null 2>&1 & pids+=($!)
+openbox >"$home/openbox.log" 2>&1 & pids+=($!)
+# Focus checks mean nothing until the window manager manages windows.
+wmReady() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+waitFor 400 wmReady || { echo "FAIL: openbox never started"; cat "$home/openbox.log"; exit 1; }
 trayer --edge top --align right --widthtype pixel --width 120 --height 24 >/dev/null 2>&1 & pids+=($!)
 trayerPid=$!
-xterm -title pw-xterm -geometry 200x70+0+0 & pids+=($!)
-waitFor 400 xdotool search --name pw-xterm >/dev/null || { echo "FAIL: no xterm"; exit 1; }
+xterm -title pw-xterm -geometry 200x70+0+0 >"$home/xterm.log" 2>&1 & pids+=($!)
+waitFor 400 xdotool search --name pw-xterm >/dev/null || { echo "FAIL: no xterm"; cat "$home/xterm.log"; exit 1; }
 term=$(xdotool search --name pw-xterm | head -1)
 xdotool windowsize --sync "$term" 1920 1080 # the panel's corners all lie over it
-xdotool windowactivate --sync "$term"
 activeWindow() { xprop -root _NET_ACTIVE_WINDOW | awk '{print $NF}'; }
 termHex=$(printf '0x%x' "$term")
+termActive() { xdotool windowactivate --sync "$term" 2>/dev/null; test "$(activeWindow)" = "$termHex"; }
+waitFor 100 termActive || { echo "FAIL: the xterm never got focus"; exit 1; }
 
 "$app" --uitesting >"$home/app.log" 2>&1 & pids+=($!)
 appPid=$!
@@ -62,7 +66,8 @@ panel=$(panelId)
 first=$(position "$panel")
 check "panel appears at the bottom-left home corner (16,1000), got $first" test "$first" = "16,1000"
 check "panel is 280x64" bash -c "xwininfo -id $panel | grep -q 'Height: 64'"
-check "xterm keeps focus when the panel appears" test "$(activeWindow)" = "$termHex"
+active=$(activeWindow)
+check "xterm keeps focus when the panel appears (active: $active)" test "$active" = "$termHex"
 check "panel asks to stay above" bash -c "xprop -id $panel _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE"
 check "panel is left out of task bars" bash -c "xprop -id $panel _NET_WM_STATE | grep -q _NET_WM_STATE_SKIP_TASKBAR"
 check "panel is on every desktop" bash -c "xprop -id $panel _NET_WM_DESKTOP | grep -q 4294967295"
