@@ -11,44 +11,6 @@
 namespace perchwell {
 namespace {
 
-constexpr int maxHaystackDepth = 31;
-
-void appendStrings(simdjson::dom::element value, int depth, std::string& out) {
-    if (depth > maxHaystackDepth) {
-        return;
-    }
-    switch (value.type()) {
-    case simdjson::dom::element_type::STRING: {
-        std::string_view text;
-        if (value.get_string().get(text) == simdjson::SUCCESS) {
-            out.push_back(' ');
-            out.append(text);
-        }
-        break;
-    }
-    case simdjson::dom::element_type::ARRAY: {
-        simdjson::dom::array array;
-        if (value.get_array().get(array) == simdjson::SUCCESS) {
-            for (simdjson::dom::element child : array) {
-                appendStrings(child, depth + 1, out);
-            }
-        }
-        break;
-    }
-    case simdjson::dom::element_type::OBJECT: {
-        simdjson::dom::object object;
-        if (value.get_object().get(object) == simdjson::SUCCESS) {
-            for (simdjson::dom::key_value_pair field : object) {
-                appendStrings(field.value, depth + 1, out);
-            }
-        }
-        break;
-    }
-    default:
-        break;
-    }
-}
-
 HookCommand::Decision ruleDecision(const char* decision, std::string reason, std::string tag) {
     return {decision, std::move(reason), std::move(tag)};
 }
@@ -56,21 +18,25 @@ HookCommand::Decision ruleDecision(const char* decision, std::string reason, std
 } // namespace
 
 std::optional<std::string> HookCommand::readStdin(int fd) {
+    constexpr size_t chunk = 65536;
     std::string data;
-    char chunk[65536];
+    size_t size = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        // Straight into the buffer: a megabyte of input is copied once less.
+        data.resize(size + chunk);
+        const ssize_t n = ::read(fd, data.data() + size, chunk);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
             break;
         }
-        data.append(chunk, static_cast<size_t>(n));
-        if (data.size() > maxInputBytes) {
+        size += static_cast<size_t>(n);
+        if (size > maxInputBytes) {
             break;
         }
     }
+    data.resize(size);
     if (data.empty()) {
         return std::nullopt;
     }
@@ -78,8 +44,8 @@ std::optional<std::string> HookCommand::readStdin(int fd) {
 }
 
 void HookCommand::run(int inFd, int outFd) {
-    const std::optional<std::string> data = readStdin(inFd);
-    const HookInput input = HookInput::parse(data);
+    std::optional<std::string> data = readStdin(inFd);
+    const HookInput input = data ? HookInput::parseOwned(std::move(*data)) : HookInput();
     const std::string eventName = input.stringField("hook_event_name").value_or("PreToolUse");
     const std::string toolName = input.stringField("tool_name").value_or("");
     const std::string cwd = input.stringField("cwd").value_or("");
@@ -109,8 +75,6 @@ HookCommand::Decision HookCommand::decide(const HookInput& input, const HookSett
     if (!input.isObject()) {
         return ruleDecision("ask", "Perchwell: hook input not valid JSON", "parse-fail");
     }
-    const std::string toolName = input.stringField("tool_name").value_or("");
-
     if (policy == ReviewPolicyLevel::manual) {
         return ruleDecision("ask", "Perchwell: session policy = manual — all tool uses require approval",
                             "session-manual");
@@ -120,7 +84,7 @@ HookCommand::Decision HookCommand::decide(const HookInput& input, const HookSett
         return ruleDecision("ask", "Perchwell hook disabled — defer to user", "disabled");
     }
 
-    const std::string haystack = utf8::lowercased(buildHaystack(toolName, input.toolInput()));
+    const std::string_view haystack = input.haystack();
     const bool strict = policy == ReviewPolicyLevel::strict;
 
     if (!global || settings.hardDeny) {
@@ -162,13 +126,10 @@ HookCommand::Decision HookCommand::decide(const HookInput& input, const HookSett
 }
 
 std::string HookCommand::buildHaystack(std::string_view toolName,
-                                       std::optional<simdjson::dom::object> toolInput) {
-    std::string haystack(toolName);
-    if (toolInput) {
-        for (simdjson::dom::key_value_pair field : *toolInput) {
-            appendStrings(field.value, 1, haystack);
-        }
-    }
+                                       std::optional<std::span<const std::string_view>> toolInput) {
+    std::string haystack;
+    HookInput::joinHaystack(haystack, toolName, toolInput.value_or(std::span<const std::string_view>()),
+                            /*lowercase=*/false);
     return haystack;
 }
 
