@@ -2,7 +2,7 @@
 
 PERCHWELL_BUILD_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  libpcre2-dev libsimdjson-dev nlohmann-json3-dev libsqlite3-dev
+  libpcre2-dev libsimdjson-dev nlohmann-json3-dev rapidjson-dev libsqlite3-dev
   qt6-base-dev libx11-dev libsecret-1-dev
 )
 
@@ -20,7 +20,7 @@ command -v npm >/dev/null 2>&1 || PERCHWELL_TEST_PACKAGES+=(npm)
 # Installed by the benchmark scripts that use them, not by the test run (a distribution
 # nginx starts a system service where systemd runs).
 PERCHWELL_BENCH_PACKAGES=(
-  wrk nginx-light
+  wrk nginx-light hyperfine
 )
 
 perchwell_install_missing() {
