@@ -72,7 +72,11 @@ bool FrameConnection::writeU32BE(uint32_t value) {
 }
 
 bool FrameConnection::writeFrame(const std::string& payload) {
-    return writeU32BE(static_cast<uint32_t>(payload.size())) && writeAll(payload.data(), payload.size());
+    // One buffer, so a short frame goes out in one write: all of it or none.
+    const uint32_t network = htonl(static_cast<uint32_t>(payload.size()));
+    std::string frame(reinterpret_cast<const char*>(&network), sizeof(network));
+    frame.append(payload);
+    return writeAll(frame.data(), frame.size());
 }
 
 } // namespace perchwell

@@ -20,7 +20,7 @@ public:
     bool readU32BE(uint32_t& value);
     bool writeAll(const char* data, size_t count);
     bool writeU32BE(uint32_t value);
-    // A length frame followed by `payload`.
+    // The 4-byte length followed by `payload`, sent as one buffer.
     bool writeFrame(const std::string& payload);
 
 private:
