@@ -4,7 +4,6 @@
 #include "common/utf8.h"
 #include "platform/defaults_domain.h"
 
-#include <cerrno>
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
@@ -16,32 +15,6 @@ HookCommand::Decision ruleDecision(const char* decision, std::string reason, std
 }
 
 } // namespace
-
-std::optional<std::string> HookCommand::readStdin(int fd) {
-    constexpr size_t chunk = 65536;
-    std::string data;
-    size_t size = 0;
-    for (;;) {
-        // Straight into the buffer: a megabyte of input is copied once less.
-        data.resize(size + chunk);
-        const ssize_t n = ::read(fd, data.data() + size, chunk);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        size += static_cast<size_t>(n);
-        if (size > maxInputBytes) {
-            break;
-        }
-    }
-    data.resize(size);
-    if (data.empty()) {
-        return std::nullopt;
-    }
-    return data;
-}
 
 void HookCommand::run(int inFd, int outFd) {
     std::optional<std::string> data = readStdin(inFd);
