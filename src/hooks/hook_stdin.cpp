@@ -8,25 +8,21 @@
 namespace perchwell {
 
 std::optional<std::string> HookCommand::readStdin(int fd) {
-    constexpr size_t chunk = 65536;
     std::string data;
-    size_t size = 0;
+    char chunk[65536];
     for (;;) {
-        // Straight into the buffer: a megabyte of input is copied once less.
-        data.resize(size + chunk);
-        const ssize_t n = ::read(fd, data.data() + size, chunk);
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
             break;
         }
-        size += static_cast<size_t>(n);
-        if (size > maxInputBytes) {
+        data.append(chunk, static_cast<size_t>(n));
+        if (data.size() > maxInputBytes) {
             break;
         }
     }
-    data.resize(size);
     if (data.empty()) {
         return std::nullopt;
     }
