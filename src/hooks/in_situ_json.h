@@ -69,7 +69,7 @@ private:
     std::unique_ptr<std::string> buffer_; // stable address for the handlers' views
     size_t size_ = 0;
     size_t errorOffset_ = 0;
-    bool utf8Valid_ = false;
+    bool utf8Valid_ = false; // and free of bytes the reader would miss
 };
 
 // The depth bookkeeping every handler needs: a value at more than `maxDepth` levels

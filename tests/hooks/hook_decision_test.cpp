@@ -208,6 +208,9 @@ TEST(HookDecision, InputValidityAtTheEdges) {
         {"trailing comma", R"({"tool_name":"Read",})", "parse-fail"},
         {"comment", R"({"tool_name":"Read"/**/})", "parse-fail"},
         {"control character in a string", "{\"tool_name\":\"Re\x01\x61\x64\"}", "parse-fail"},
+        {"control character 0x1f in a string", "{\"tool_name\":\"Re\x1f\x61\x64\"}", "parse-fail"},
+        {"control character 0x1a in a key", "{\"tool\x1a\":\"Read\"}", "parse-fail"},
+        {"control character 0x1a between values", "{\"tool_name\":\"Read\"\x1a}", "parse-fail"},
         {"escaped key", R"({"tool\u005fname":"Delete"})", "kw:delete"},
         // The first of repeated keys counts, also for tool_input.
         {"repeated tool name", R"({"tool_name":"Read","tool_name":"Delete"})", "ok"},
