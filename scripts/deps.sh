@@ -20,7 +20,7 @@ command -v npm >/dev/null 2>&1 || PERCHWELL_TEST_PACKAGES+=(npm)
 # Installed by the benchmark scripts that use them, not by the test run (a distribution
 # nginx starts a system service where systemd runs).
 PERCHWELL_BENCH_PACKAGES=(
-  wrk nginx-light hyperfine
+  wrk nginx-light
 )
 
 perchwell_install_missing() {
