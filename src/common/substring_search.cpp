@@ -40,13 +40,21 @@ bool verify(const char* text, size_t at, std::string_view needle) {
     return std::memcmp(text + at, needle.data(), needle.size()) == 0;
 }
 
+// One candidate per occurrence of the rarest byte, found with memchr.
 bool scanTail(std::string_view haystack, const Probe& probe, size_t at) {
+    const char* const text = haystack.data();
     const size_t starts = haystack.size() - probe.needle.size() + 1;
-    for (; at < starts; ++at) {
-        if (haystack[at + probe.rare] == probe.needle[probe.rare] &&
-            verify(haystack.data(), at, probe.needle)) {
+    while (at < starts) {
+        const auto* hit = static_cast<const char*>(
+            std::memchr(text + at + probe.rare, probe.needle[probe.rare], starts - at));
+        if (hit == nullptr) {
+            return false;
+        }
+        at = static_cast<size_t>(hit - text) - probe.rare;
+        if (verify(text, at, probe.needle)) {
             return true;
         }
+        ++at;
     }
     return false;
 }
@@ -63,27 +71,6 @@ __attribute__((target("avx2"))) bool scanAvx2(std::string_view haystack, const P
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + at + probe.other));
         auto mask = static_cast<uint32_t>(_mm256_movemask_epi8(
             _mm256_and_si256(_mm256_cmpeq_epi8(a, rareByte), _mm256_cmpeq_epi8(b, otherByte))));
-        while (mask != 0) {
-            if (verify(text, at + static_cast<size_t>(__builtin_ctz(mask)), probe.needle)) {
-                return true;
-            }
-            mask &= mask - 1;
-        }
-    }
-    return scanTail(haystack, probe, at);
-}
-
-bool scanSse2(std::string_view haystack, const Probe& probe) {
-    const char* const text = haystack.data();
-    const size_t starts = haystack.size() - probe.needle.size() + 1;
-    const __m128i rareByte = _mm_set1_epi8(probe.needle[probe.rare]);
-    const __m128i otherByte = _mm_set1_epi8(probe.needle[probe.other]);
-    size_t at = 0;
-    for (; at + 16 <= starts; at += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at + probe.rare));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at + probe.other));
-        auto mask = static_cast<uint32_t>(
-            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, rareByte), _mm_cmpeq_epi8(b, otherByte))));
         while (mask != 0) {
             if (verify(text, at + static_cast<size_t>(__builtin_ctz(mask)), probe.needle)) {
                 return true;
@@ -119,7 +106,7 @@ bool containsSubstring(std::string_view haystack, std::string_view needle) {
     }
 #if defined(__x86_64__)
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2 ? scanAvx2(haystack, probe) : scanSse2(haystack, probe);
+    return avx2 ? scanAvx2(haystack, probe) : scanTail(haystack, probe, 0);
 #else
     return scanTail(haystack, probe, 0);
 #endif
