@@ -10,6 +10,9 @@ namespace perchwell {
 std::optional<std::string> HookCommand::readStdin(int fd) {
     std::string data;
     char chunk[65536];
+    // Room for the largest input at once: growing step by step would copy a megabyte
+    // input several times into fresh memory. Pages never written cost nothing.
+    data.reserve(maxInputBytes + sizeof chunk);
     for (;;) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) {
