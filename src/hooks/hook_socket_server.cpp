@@ -210,6 +210,11 @@ void HookSocketServer::acceptAll() {
             if (err != EAGAIN && err != EWOULDBLOCK) {
                 log_.warning("accept() failed errno=" + std::to_string(err));
             }
+            if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
+                // The connection stays queued and wakes us again: give the workers a
+                // moment instead of spinning.
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
             return;
         }
         size_t pending = incoming_.size();
