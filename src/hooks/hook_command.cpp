@@ -4,7 +4,6 @@
 #include "common/utf8.h"
 #include "platform/defaults_domain.h"
 
-#include <nlohmann/json.hpp>
 #include <unistd.h>
 
 namespace perchwell {
@@ -104,29 +103,6 @@ std::string HookCommand::buildHaystack(std::string_view toolName,
     HookInput::joinHaystack(haystack, toolName, toolInput.value_or(std::span<const std::string_view>()),
                             /*lowercase=*/false);
     return haystack;
-}
-
-std::string HookCommand::formatDecisionJSON(const Decision& decision) {
-    const nlohmann::json answer = {{"hookSpecificOutput",
-                                    {{"hookEventName", "PreToolUse"},
-                                     {"permissionDecision", decision.decision},
-                                     {"permissionDecisionReason", decision.reason}}}};
-    try {
-        return answer.dump();
-    } catch (const nlohmann::json::exception&) {
-        return R"({"hookSpecificOutput":{"hookEventName":"PreToolUse","permissionDecision":"ask",)"
-               R"("permissionDecisionReason":"Perchwell: output serialization failed — defer to user"}})";
-    }
-}
-
-std::string HookCommand::emptyAnswerJSON(std::string_view eventName) {
-    const nlohmann::json answer = {{"hookSpecificOutput", {{"hookEventName", std::string(eventName)}}}};
-    // Bytes that are not UTF-8 are replaced rather than written raw: the answer stays valid JSON.
-    return answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-void HookCommand::emitEmpty(std::string_view eventName, int outFd) {
-    (void)files::writeAll(outFd, emptyAnswerJSON(eventName) + "\n");
 }
 
 std::optional<std::string> HookCommand::extractField(std::optional<std::string_view> from,

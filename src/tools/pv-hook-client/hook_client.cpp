@@ -3,6 +3,7 @@
 #include "common/file_util.h"
 #include "common/unique_fd.h"
 #include "hooks/frame_connection.h"
+#include "hooks/hook_command.h"
 #include "hooks/in_situ_json.h"
 #include "platform/paths.h"
 
@@ -12,8 +13,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -91,12 +90,8 @@ private:
 
 EventNameProbe probe(std::string_view input) {
     EventNameProbe probe;
-    // Not in place: the bytes still go to the socket or the fallback unchanged. The
-    // reader stops at a NUL, which the hook refuses as well.
-    const std::string text(input);
-    rapidjson::StringStream stream(text.c_str());
-    rapidjson::Reader reader;
-    reader.Parse<rapidjson::kParseNumbersAsStringsFlag>(stream, probe);
+    // On a copy: the bytes still go to the socket or the fallback unchanged.
+    InSituJson(input).parse(probe);
     return probe;
 }
 
@@ -266,19 +261,10 @@ Error HookClient::execHook(const std::string& input, const std::string& executab
 std::string HookClient::failSafeAnswer(std::string_view input) {
     const EventNameProbe found = probe(input);
     if (found.outcome != EventNameProbe::Outcome::otherEvent) {
-        return R"({"hookSpecificOutput":{"hookEventName":"PreToolUse","permissionDecision":"ask",)"
-               R"("permissionDecisionReason":"Perchwell: hook unavailable — defer to user"}})";
+        return HookCommand::formatDecisionJSON(
+            {"ask", "Perchwell: hook unavailable — defer to user", "hook-unavailable"});
     }
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-    writer.StartObject();
-    writer.Key("hookSpecificOutput");
-    writer.StartObject();
-    writer.Key("hookEventName");
-    writer.String(found.eventName.c_str(), static_cast<rapidjson::SizeType>(found.eventName.size()));
-    writer.EndObject();
-    writer.EndObject();
-    return buffer.GetString();
+    return HookCommand::emptyAnswerJSON(found.eventName);
 }
 
 } // namespace perchwell
