@@ -10,9 +10,6 @@ namespace perchwell {
 std::optional<std::string> HookCommand::readStdin(int fd) {
     std::string data;
     char chunk[65536];
-    // Room for the largest input at once: growing step by step would copy a megabyte
-    // input several times into fresh memory. Pages never written cost nothing.
-    data.reserve(maxInputBytes + sizeof chunk);
     for (;;) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) {
@@ -20,6 +17,12 @@ std::optional<std::string> HookCommand::readStdin(int fd) {
         }
         if (n <= 0) {
             break;
+        }
+        if (data.empty() && static_cast<size_t>(n) == sizeof chunk) {
+            // More is coming: room for the largest input at once, since growing step by
+            // step would copy a megabyte input several times into fresh memory. Pages
+            // never written cost nothing; a small event never gets here.
+            data.reserve(maxInputBytes + sizeof chunk);
         }
         data.append(chunk, static_cast<size_t>(n));
         if (data.size() > maxInputBytes) {
