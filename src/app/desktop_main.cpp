@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 
 namespace perchwell {
@@ -81,6 +82,15 @@ int runDesktop(int argc, char** argv) {
 } // namespace
 } // namespace perchwell
 
-extern "C" __attribute__((visibility("default"))) int perchwell_desktop_main(int argc, char** argv) {
-    return perchwell::runDesktop(argc, argv);
+// Plain C on purpose: `perchwell` carries its own static C++ runtime, so no C++ type
+// and no exception may cross into it.
+extern "C" __attribute__((visibility("default"))) int perchwell_desktop_main(int argc, char** argv) noexcept {
+    try {
+        return perchwell::runDesktop(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "perchwell: the application failed: %s\n", error.what());
+    } catch (...) {
+        std::fprintf(stderr, "perchwell: the application failed\n");
+    }
+    return 1;
 }

@@ -83,7 +83,8 @@ int EntryPoint::runApplication(int argc, char** argv) {
                      reason != nullptr ? reason : "unknown error");
         return 1;
     }
-    using EntryFunction = int (*)(int, char**);
+    // A plain C function: this executable's C++ runtime is its own, the library's is shared.
+    using EntryFunction = int (*)(int, char**) noexcept;
     auto entry = reinterpret_cast<EntryFunction>(::dlsym(library, desktopEntrySymbol));
     if (entry == nullptr) {
         std::fprintf(stderr, "perchwell: %s has no entry function %s\n", found->c_str(), desktopEntrySymbol);

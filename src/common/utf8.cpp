@@ -5,7 +5,6 @@
 #include <cstring>
 #include <cwctype>
 #include <locale.h>
-#include <simdjson.h>
 
 namespace perchwell::utf8 {
 namespace {
@@ -64,7 +63,31 @@ bool isHorizontalSpace(char32_t cp) {
 } // namespace
 
 bool isValid(std::string_view text) {
-    return simdjson::validate_utf8(text.data(), text.size());
+    // Plain ASCII, the usual case, is checked 32 bytes at a time; the hook role must not
+    // map a JSON library just for this.
+    constexpr uint64_t high = 0x8080808080808080ULL;
+    size_t i = 0;
+    while (i < text.size()) {
+        if (i + 32 <= text.size()) {
+            uint64_t w[4];
+            std::memcpy(w, text.data() + i, sizeof w);
+            if (((w[0] | w[1] | w[2] | w[3]) & high) == 0) {
+                i += 32;
+                continue;
+            }
+        }
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        char32_t cp = 0;
+        const size_t len = decode(text, i, cp);
+        if (len == 0) {
+            return false;
+        }
+        i += len;
+    }
+    return true;
 }
 
 bool isAscii(std::string_view text) {
@@ -76,9 +99,10 @@ bool isAscii(std::string_view text) {
     return true;
 }
 
-std::string lowercased(std::string_view text) {
-    std::string out;
-    out.resize(text.size());
+void appendLowercased(std::string& out, std::string_view text) {
+    const size_t base = out.size();
+    out.resize(base + text.size());
+    char* const dest = out.data() + base;
     // ASCII pass eight bytes at a time (SWAR); most haystacks are plain ASCII.
     constexpr uint64_t ones = 0x0101010101010101ULL;
     constexpr uint64_t high = 0x8080808080808080ULL;
@@ -93,21 +117,21 @@ std::string lowercased(std::string_view text) {
         const uint64_t pastZ = low7 + ones * (0x80 - 'Z' - 1);
         const uint64_t upper = atLeastA & ~pastZ & ~x & high;
         x |= upper >> 2; // 0x80 >> 2 == 0x20, the case bit
-        std::memcpy(out.data() + k, &x, 8);
+        std::memcpy(dest + k, &x, 8);
     }
     for (; k < text.size(); ++k) {
         const auto c = static_cast<unsigned char>(text[k]);
         highBits |= c;
-        out[k] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        dest[k] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
     }
     if ((highBits & high) == 0) {
-        return out;
+        return;
     }
     size_t i = 0;
     while (static_cast<unsigned char>(text[i]) < 0x80) {
         ++i;
     }
-    out.resize(i);
+    out.resize(base + i);
     const locale_t loc = unicodeLocale();
     while (i < text.size()) {
         const auto c = static_cast<unsigned char>(text[i]);
@@ -127,6 +151,11 @@ std::string lowercased(std::string_view text) {
         encode(lower, out);
         i += len;
     }
+}
+
+std::string lowercased(std::string_view text) {
+    std::string out;
+    appendLowercased(out, text);
     return out;
 }
 

@@ -7,11 +7,11 @@
 
 namespace perchwell {
 
-bool FrameConnection::waitReady(short events) {
+bool FrameConnection::waitWritable() {
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
-        pollfd p{fd_, events, 0};
+        pollfd p{fd_, POLLOUT, 0};
         const int n = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
         if (n > 0) {
             return true;
@@ -22,28 +22,10 @@ bool FrameConnection::waitReady(short events) {
     }
 }
 
-bool FrameConnection::readExact(char* buffer, size_t count) {
-    size_t done = 0;
-    while (done < count) {
-        if (!waitReady(POLLIN)) {
-            return false;
-        }
-        const ssize_t n = ::recv(fd_, buffer + done, count - done, MSG_DONTWAIT);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else if (n == 0) {
-            return false;
-        } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool FrameConnection::writeAll(const char* data, size_t count) {
     size_t done = 0;
     while (done < count) {
-        if (!waitReady(POLLOUT)) {
+        if (!waitWritable()) {
             return false;
         }
         // MSG_NOSIGNAL: a vanished peer is an error return, never a SIGPIPE.
@@ -57,22 +39,12 @@ bool FrameConnection::writeAll(const char* data, size_t count) {
     return true;
 }
 
-bool FrameConnection::readU32BE(uint32_t& value) {
-    uint32_t network = 0;
-    if (!readExact(reinterpret_cast<char*>(&network), sizeof(network))) {
-        return false;
-    }
-    value = ntohl(network);
-    return true;
-}
-
-bool FrameConnection::writeU32BE(uint32_t value) {
-    const uint32_t network = htonl(value);
-    return writeAll(reinterpret_cast<const char*>(&network), sizeof(network));
-}
-
 bool FrameConnection::writeFrame(const std::string& payload) {
-    return writeU32BE(static_cast<uint32_t>(payload.size())) && writeAll(payload.data(), payload.size());
+    // One buffer, so a short frame goes out in one write: all of it or none.
+    const uint32_t network = htonl(static_cast<uint32_t>(payload.size()));
+    std::string frame(reinterpret_cast<const char*>(&network), sizeof(network));
+    frame.append(payload);
+    return writeAll(frame.data(), frame.size());
 }
 
 } // namespace perchwell

@@ -4,50 +4,10 @@
 #include "common/utf8.h"
 #include "platform/defaults_domain.h"
 
-#include <cerrno>
-#include <nlohmann/json.hpp>
 #include <unistd.h>
 
 namespace perchwell {
 namespace {
-
-constexpr int maxHaystackDepth = 31;
-
-void appendStrings(simdjson::dom::element value, int depth, std::string& out) {
-    if (depth > maxHaystackDepth) {
-        return;
-    }
-    switch (value.type()) {
-    case simdjson::dom::element_type::STRING: {
-        std::string_view text;
-        if (value.get_string().get(text) == simdjson::SUCCESS) {
-            out.push_back(' ');
-            out.append(text);
-        }
-        break;
-    }
-    case simdjson::dom::element_type::ARRAY: {
-        simdjson::dom::array array;
-        if (value.get_array().get(array) == simdjson::SUCCESS) {
-            for (simdjson::dom::element child : array) {
-                appendStrings(child, depth + 1, out);
-            }
-        }
-        break;
-    }
-    case simdjson::dom::element_type::OBJECT: {
-        simdjson::dom::object object;
-        if (value.get_object().get(object) == simdjson::SUCCESS) {
-            for (simdjson::dom::key_value_pair field : object) {
-                appendStrings(field.value, depth + 1, out);
-            }
-        }
-        break;
-    }
-    default:
-        break;
-    }
-}
 
 HookCommand::Decision ruleDecision(const char* decision, std::string reason, std::string tag) {
     return {decision, std::move(reason), std::move(tag)};
@@ -55,31 +15,9 @@ HookCommand::Decision ruleDecision(const char* decision, std::string reason, std
 
 } // namespace
 
-std::optional<std::string> HookCommand::readStdin(int fd) {
-    std::string data;
-    char chunk[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        data.append(chunk, static_cast<size_t>(n));
-        if (data.size() > maxInputBytes) {
-            break;
-        }
-    }
-    if (data.empty()) {
-        return std::nullopt;
-    }
-    return data;
-}
-
 void HookCommand::run(int inFd, int outFd) {
-    const std::optional<std::string> data = readStdin(inFd);
-    const HookInput input = HookInput::parse(data);
+    std::optional<std::string> data = readStdin(inFd);
+    const HookInput input = data ? HookInput::parseOwned(std::move(*data)) : HookInput();
     const std::string eventName = input.stringField("hook_event_name").value_or("PreToolUse");
     const std::string toolName = input.stringField("tool_name").value_or("");
     const std::string cwd = input.stringField("cwd").value_or("");
@@ -109,8 +47,6 @@ HookCommand::Decision HookCommand::decide(const HookInput& input, const HookSett
     if (!input.isObject()) {
         return ruleDecision("ask", "Perchwell: hook input not valid JSON", "parse-fail");
     }
-    const std::string toolName = input.stringField("tool_name").value_or("");
-
     if (policy == ReviewPolicyLevel::manual) {
         return ruleDecision("ask", "Perchwell: session policy = manual — all tool uses require approval",
                             "session-manual");
@@ -120,7 +56,7 @@ HookCommand::Decision HookCommand::decide(const HookInput& input, const HookSett
         return ruleDecision("ask", "Perchwell hook disabled — defer to user", "disabled");
     }
 
-    const std::string haystack = utf8::lowercased(buildHaystack(toolName, input.toolInput()));
+    const std::string_view haystack = input.haystack();
     const bool strict = policy == ReviewPolicyLevel::strict;
 
     if (!global || settings.hardDeny) {
@@ -162,37 +98,11 @@ HookCommand::Decision HookCommand::decide(const HookInput& input, const HookSett
 }
 
 std::string HookCommand::buildHaystack(std::string_view toolName,
-                                       std::optional<simdjson::dom::object> toolInput) {
-    std::string haystack(toolName);
-    if (toolInput) {
-        for (simdjson::dom::key_value_pair field : *toolInput) {
-            appendStrings(field.value, 1, haystack);
-        }
-    }
+                                       std::optional<std::span<const std::string_view>> toolInput) {
+    std::string haystack;
+    HookInput::joinHaystack(haystack, toolName, toolInput.value_or(std::span<const std::string_view>()),
+                            /*lowercase=*/false);
     return haystack;
-}
-
-std::string HookCommand::formatDecisionJSON(const Decision& decision) {
-    const nlohmann::json answer = {{"hookSpecificOutput",
-                                    {{"hookEventName", "PreToolUse"},
-                                     {"permissionDecision", decision.decision},
-                                     {"permissionDecisionReason", decision.reason}}}};
-    try {
-        return answer.dump();
-    } catch (const nlohmann::json::exception&) {
-        return R"({"hookSpecificOutput":{"hookEventName":"PreToolUse","permissionDecision":"ask",)"
-               R"("permissionDecisionReason":"Perchwell: output serialization failed — defer to user"}})";
-    }
-}
-
-std::string HookCommand::emptyAnswerJSON(std::string_view eventName) {
-    const nlohmann::json answer = {{"hookSpecificOutput", {{"hookEventName", std::string(eventName)}}}};
-    // Bytes that are not UTF-8 are replaced rather than written raw: the answer stays valid JSON.
-    return answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-void HookCommand::emitEmpty(std::string_view eventName, int outFd) {
-    (void)files::writeAll(outFd, emptyAnswerJSON(eventName) + "\n");
 }
 
 std::optional<std::string> HookCommand::extractField(std::optional<std::string_view> from,

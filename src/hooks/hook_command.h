@@ -7,6 +7,7 @@
 
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,8 +56,10 @@ public:
     static std::optional<std::string> extractField(std::optional<std::string_view> from,
                                                    std::string_view key);
 
+    // The tool name and every string of the tool input (HookInput::toolInput), joined
+    // with single spaces.
     static std::string buildHaystack(std::string_view toolName,
-                                     std::optional<simdjson::dom::object> toolInput);
+                                     std::optional<std::span<const std::string_view>> toolInput);
     static bool matches(std::string_view needle, std::string_view haystack) {
         return keywordMatches(needle, haystack);
     }

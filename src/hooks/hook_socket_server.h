@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -21,12 +22,16 @@ namespace perchwell {
 // Serves hook decisions on a Unix-domain stream socket while the application runs.
 // One request per connection: a 4-byte big-endian length and that many bytes of hook
 // input; the answer is framed the same way, then the connection closes. Every request
-// is judged as "PreToolUse" and logged in the hook event log like the hook process.
+// is judged as "PreToolUse"; an answer that reached the client is logged in the hook
+// event log like the hook process logs it (one the client had given up on is not: the
+// client's fallback logs that one).
 //
-// One accept thread hands connections to a fixed pool of workers through a bounded
-// queue; each connection must finish within `ioTimeout`, so clients that connect and
-// send nothing cannot hold the pool for long, and a full queue refuses at once (the
-// client then falls back to deciding alone).
+// One I/O thread accepts connections and reads their frames without blocking, so a
+// connection that sends nothing holds no worker; only a complete request goes to the
+// fixed pool of workers that decide and answer. Each connection must deliver its
+// request within `ioTimeout` of being accepted, and at most `maxPendingConnections`
+// may be waiting at once; beyond that a connection is refused at once (the client
+// then falls back to deciding alone).
 class HookSocketServer {
 public:
     static constexpr uint32_t maxPayloadBytes = 2'097'152;
@@ -37,7 +42,8 @@ public:
         // domain, exactly as the hook process reads them.
         std::function<HookSettings()> settingsProvider;
         size_t workerCount = 4;
-        size_t maxPendingConnections = 64;
+        // Connections still sending their request or waiting for a worker.
+        size_t maxPendingConnections = 256;
         std::chrono::milliseconds ioTimeout{3000};
     };
 
@@ -62,21 +68,44 @@ public:
     const std::string& socketPath() const { return options_.socketPath; }
 
 private:
-    void acceptLoop();
+    using Clock = std::chrono::steady_clock;
+
+    // A connection whose request has not fully arrived.
+    struct Incoming {
+        std::string frame; // length prefix and payload as received so far
+        size_t wanted = 4; // the whole frame's size once the prefix is known
+        Clock::time_point deadline;
+    };
+    // A complete request, waiting for a worker.
+    struct Request {
+        int fd = -1;
+        std::string payload;
+        Clock::time_point deadline;
+    };
+
+    void ioLoop();
+    void acceptAll();
+    // Reads what `fd` has; true while the connection stays open for more.
+    bool readFrom(int fd, Incoming& incoming);
+    void dropIncoming(int fd, const std::string& warning);
+    void expireIncoming();
     void workerLoop();
-    void handleClient(int fd);
+    void answer(Request request);
     void closeListeningSocket();
 
     Options options_;
     AppLogger log_{"hook-sock"};
     std::atomic<bool> running_{false};
     int serverFd_ = -1;
-    std::thread acceptThread_;
+    int epollFd_ = -1;
+    int wakeFd_ = -1; // eventfd: stop() wakes the I/O thread through it
+    std::thread ioThread_;
     std::vector<std::thread> workers_;
+    std::map<int, Incoming> incoming_; // the I/O thread's own
 
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<int> pending_;
+    std::deque<Request> ready_;
     std::set<int> active_;
     bool stopping_ = false;
 };

@@ -1,11 +1,46 @@
 #include "common/file_util.h"
 #include "hooks/hook_command.h"
+#include "hooks/in_situ_json.h"
 #include "platform/paths.h"
 
 #include <nlohmann/json.hpp>
 
 namespace perchwell {
 namespace {
+
+// Accepts one flat object whose values are all strings; anything else stops the parse.
+class PolicyFileReader final : public InSituJsonHandler<PolicyFileReader> {
+public:
+    explicit PolicyFileReader(std::map<std::string, std::string>& members) : members_(members) {}
+
+    bool StartObject() {
+        open();
+        return depth() == 1;
+    }
+    bool EndObject(SizeType) {
+        close();
+        return true;
+    }
+    bool Key(const char* text, SizeType length, bool) {
+        key_ = std::string_view(text, length);
+        return InSituJson::decodedStringValid(key_);
+    }
+    bool String(const char* text, SizeType length, bool) {
+        const std::string_view value(text, length);
+        if (depth() != 1 || !InSituJson::decodedStringValid(value)) {
+            return false;
+        }
+        // A repeated session id: the last one counts.
+        members_[std::string(key_)] = std::string(value);
+        return true;
+    }
+    bool RawNumber(const char*, SizeType, bool) { return false; }
+    bool Default() { return false; }
+
+private:
+    std::map<std::string, std::string>& members_;
+    std::string_view key_;
+};
 
 // The file must be one JSON object whose every value is a string; anything else
 // counts as no policies at all.
@@ -14,18 +49,10 @@ std::optional<std::map<std::string, std::string>> readPolicyFile() {
     if (!text) {
         return std::nullopt;
     }
-    simdjson::dom::parser parser;
-    simdjson::dom::object object;
-    if (parser.parse(*text).get_object().get(object) != simdjson::SUCCESS) {
-        return std::nullopt;
-    }
     std::map<std::string, std::string> members;
-    for (simdjson::dom::key_value_pair field : object) {
-        std::string_view value;
-        if (field.value.get_string().get(value) != simdjson::SUCCESS) {
-            return std::nullopt;
-        }
-        members[std::string(field.key)] = std::string(value);
+    PolicyFileReader reader(members);
+    if (InSituJson(*text).parse(reader) != InSituJson::Outcome::parsed) {
+        return std::nullopt;
     }
     return members;
 }

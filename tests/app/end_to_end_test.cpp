@@ -119,9 +119,10 @@ TEST(EndToEndTest, HeadlessApplicationIngestsAnswersHooksAndCleansUp) {
         EXPECT_EQ(answers.client.out, answers.hook.out) << input;
         EXPECT_EQ(answers.command.out, answers.hook.out) << input;
     }
-    // Other events go to the fallback through the command line, and get the hook's answer.
+    // Other events go to the hook, which the client runs itself.
     const auto stop = askAllThree(R"({"hook_event_name":"Stop","session_id":"s"})");
-    EXPECT_EQ(stop.client.exitCode, 3);
+    EXPECT_EQ(stop.client.exitCode, 0);
+    EXPECT_EQ(stop.client.out, stop.hook.out);
     EXPECT_EQ(stop.command.out, "{\"hookSpecificOutput\":{\"hookEventName\":\"Stop\"}}\n");
     EXPECT_EQ(stop.command.out, stop.hook.out);
 
@@ -137,9 +138,10 @@ TEST(EndToEndTest, HeadlessApplicationIngestsAnswersHooksAndCleansUp) {
     EXPECT_FALSE(std::filesystem::exists(socket));
     EXPECT_NE(app.err().find("[pv:hook-sock][I] stopped"), std::string::npos) << app.err();
 
-    // Without the application the command line still answers, through the fallback.
+    // Without the application the client and the command line still answer, through the hook.
     const auto after = askAllThree(inputs[1]);
-    EXPECT_NE(after.client.exitCode, 0);
+    EXPECT_EQ(after.client.exitCode, 0);
+    EXPECT_EQ(after.client.out, after.hook.out);
     EXPECT_EQ(after.command.exitCode, 0);
     EXPECT_EQ(after.command.out, after.hook.out);
 }

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,6 +47,72 @@ TEST(EntryPointTest, ExecutableHasNoQtDependency) {
     EXPECT_EQ(client.out.find("Qt"), std::string::npos) << client.out;
     EXPECT_EQ(client.out.find("simdjson"), std::string::npos) << client.out;
     EXPECT_EQ(client.out.find("pcre2"), std::string::npos) << client.out;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool sanitizedBuild = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool sanitizedBuild = true;
+#else
+constexpr bool sanitizedBuild = false;
+#endif
+#else
+constexpr bool sanitizedBuild = false;
+#endif
+
+// The shared libraries an executable asks the loader for (its DT_NEEDED entries).
+std::vector<std::string> neededLibraries(const std::string& binary) {
+    const auto result = runProcess({"/usr/bin/readelf", "-d", "-W", binary});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    std::vector<std::string> needed;
+    std::istringstream in(result.out);
+    for (std::string line; std::getline(in, line);) {
+        const auto open = line.find("(NEEDED)");
+        const auto from = line.find('[', open == std::string::npos ? line.size() : open);
+        const auto to = line.find(']', from == std::string::npos ? line.size() : from);
+        if (open != std::string::npos && from != std::string::npos && to != std::string::npos) {
+            needed.push_back(line.substr(from + 1, to - from - 1));
+        }
+    }
+    return needed;
+}
+
+// The hook role and the client start for every tool use: each maps the C library and
+// nothing else (the C++ runtime, PCRE2 and the JSON reader are linked in).
+TEST(EntryPointTest, HookBinariesNeedOnlyTheCLibrary) {
+    if (sanitizedBuild) {
+        GTEST_SKIP() << "sanitizer builds keep the shared C++ runtime";
+    }
+    for (const std::string name : {"perchwell", "pv-hook-client"}) {
+        const auto needed = neededLibraries(binaryPath(name));
+        EXPECT_FALSE(needed.empty()) << name;
+        for (const std::string& library : needed) {
+            const bool allowed =
+                library == "libc.so.6" || library == "libm.so.6" || library.rfind("ld-linux", 0) == 0;
+            EXPECT_TRUE(allowed) << name << " needs " << library;
+        }
+    }
+}
+
+// The application role dlopens a library that uses the shared libstdc++; if the
+// executable exported its private copy, the library would bind to it.
+TEST(EntryPointTest, ExecutableExportsNothingOfItsStaticRuntime) {
+    if (sanitizedBuild) {
+        GTEST_SKIP() << "sanitizer runtimes export their operator new";
+    }
+    const auto symbols = runProcess({"/usr/bin/readelf", "--dyn-syms", "-W", binaryPath("perchwell")});
+    ASSERT_EQ(symbols.exitCode, 0) << symbols.err;
+    std::istringstream in(symbols.out);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string num, value, size, type, bind, vis, ndx, name;
+        if (!(fields >> num >> value >> size >> type >> bind >> vis >> ndx >> name) || ndx == "UND" ||
+            ndx == "Ndx") {
+            continue;
+        }
+        EXPECT_NE(name.rfind("_Z", 0), 0u) << "exported: " << line;
+    }
 }
 
 TEST(EntryPointTest, MissingDesktopLibraryIsAClearErrorNotACrash) {

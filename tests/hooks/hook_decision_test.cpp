@@ -139,9 +139,8 @@ TEST(HookDecision, HaystackDepthLimit) {
 }
 
 TEST(HookDecision, HaystackJoinsToolNameAndStringsWithSpaces) {
-    simdjson::dom::parser parser;
-    simdjson::dom::object input =
-        parser.parse(std::string_view(R"({"a":"x","b":[1,"y",{"c":"z"}],"d":null})"));
+    const HookInput parsed = HookInput::parse(R"({"tool_input":{"a":"x","b":[1,"y",{"c":"z"}],"d":null}})");
+    const auto input = parsed.toolInput();
     EXPECT_EQ(HookCommand::buildHaystack("Tool", input), "Tool x y z");
     EXPECT_EQ(HookCommand::buildHaystack("", input), " x y z");
     EXPECT_EQ(HookCommand::buildHaystack("Tool", std::nullopt), "Tool");
@@ -168,4 +167,60 @@ TEST(HookDecision, HostileInputAsksOrJudgesSafely) {
 
     std::string nulAfter = bash("ls") + std::string("\0\0", 2);
     EXPECT_EQ(HookCommand::decide(nulAfter, s, Level::global).decision, "ask");
+}
+
+// Numbers are never read, so none is refused for its size or precision.
+TEST(HookDecision, NumbersOfAnySizeAreJudgedNotRefused) {
+    for (const char* number : {"123456789012345678901", "-123456789012345678901234567890", "1e400",
+                               "0.1234567890123456789012345678901234567890", "18446744073709551616"}) {
+        const std::string input = std::string(R"({"tool_name":"Bash","tool_input":{"n":)") + number +
+                                  R"(,"command":"rm -rf /"},"size":)" + number + "}";
+        EXPECT_EQ(HookCommand::decide(input, defaults(), Level::global).tag, "deny:rm-root") << number;
+        EXPECT_EQ(HookCommand::extractField(input, "tool_name"), "Bash") << number;
+    }
+    // Still JSON numbers: malformed ones are not.
+    for (const char* number : {"01", "1.", "-", "1e", "+1", "0x10", "NaN", "Infinity"}) {
+        const std::string input = std::string(R"({"tool_name":"Bash","tool_input":{"n":)") + number + "}}";
+        EXPECT_EQ(HookCommand::decide(input, defaults(), Level::global).tag, "parse-fail") << number;
+    }
+}
+
+// What counts as valid input is what a strict JSON reader accepts.
+TEST(HookDecision, InputValidityAtTheEdges) {
+    const auto nested = [](int levels, const char* inner) {
+        return R"({"tool_name":"Read","tool_input":{"a":)" + std::string(levels, '[') + inner +
+               std::string(levels, ']') + "}}";
+    };
+    const struct {
+        const char* name;
+        std::string input;
+        const char* tag;
+    } cases[] = {
+        // The root object and tool_input take two of the 1024 levels.
+        {"1024 levels", nested(1022, ""), "ok"},
+        {"1025 levels", nested(1022, "1"), "parse-fail"},
+        {"lone low surrogate escape", R"({"tool_name":"Read","tool_input":{"a":"\udc00"}})", "parse-fail"},
+        {"lone high surrogate escape", R"({"tool_name":"Read","tool_input":{"a":"\ud800"}})", "parse-fail"},
+        {"surrogate pair escape", R"({"tool_name":"Read","tool_input":{"a":"\ud83d\ude00"}})", "ok"},
+        {"byte order mark", "\xEF\xBB\xBF{\"tool_name\":\"Read\"}", "parse-fail"},
+        {"trailing white space", "{\"tool_name\":\"Read\"} \t\r\n", "ok"},
+        {"second value", R"({"tool_name":"Read"} {})", "parse-fail"},
+        {"trailing comma", R"({"tool_name":"Read",})", "parse-fail"},
+        {"comment", R"({"tool_name":"Read"/**/})", "parse-fail"},
+        {"control character in a string", "{\"tool_name\":\"Re\x01\x61\x64\"}", "parse-fail"},
+        {"control character 0x1f in a string", "{\"tool_name\":\"Re\x1f\x61\x64\"}", "parse-fail"},
+        {"control character 0x1a in a key", "{\"tool\x1a\":\"Read\"}", "parse-fail"},
+        {"control character 0x1a between values", "{\"tool_name\":\"Read\"\x1a}", "parse-fail"},
+        {"escaped key", R"({"tool\u005fname":"Delete"})", "kw:delete"},
+        // The first of repeated keys counts, also for tool_input.
+        {"repeated tool name", R"({"tool_name":"Read","tool_name":"Delete"})", "ok"},
+        {"repeated tool input", R"({"tool_input":{"c":"ls"},"tool_input":{"c":"rm -rf /"}})", "ok"},
+        {"tool input not first an object", R"({"tool_input":"rm -rf /","tool_input":{"c":"rm -rf /"}})",
+         "ok"},
+        // Strings of every object inside tool_input, but never its keys.
+        {"repeated inner keys", R"({"tool_input":{"c":"ls","c":"rm -rf /"}})", "deny:rm-root"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(HookCommand::decide(c.input, defaults(), Level::global).tag, c.tag) << c.name;
+    }
 }

@@ -80,6 +80,10 @@ TEST(HookProcess, EventsAndMalformedInput) {
         {preToolUse("s", "ls"),
          R"({"hookSpecificOutput":{"hookEventName":"PreToolUse","permissionDecision":"allow","permissionDecisionReason":"Perchwell policy approved"}})",
          {"allow", "Bash", "ok", "/proj"}},
+        // A number wider than 64 bits is still JSON: the event is judged.
+        {R"({"hook_event_name":"PreToolUse","tool_name":"Bash","tool_input":{"command":"rm -rf /","timeout":123456789012345678901}})",
+         R"({"hookSpecificOutput":{"hookEventName":"PreToolUse","permissionDecision":"deny","permissionDecisionReason":"Perchwell: refused — rm -rf at filesystem root. If you really mean it, run it manually outside cc."}})",
+         {"deny", "Bash", "deny:rm-root", ""}},
     };
     for (const auto& c : cases) {
         const auto r = hook(c.input);

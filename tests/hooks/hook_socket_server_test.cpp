@@ -275,16 +275,52 @@ TEST_F(HookSocketServerTest, ManyConcurrentClientsAreAnsweredWhileIdleClientsHol
     }
 }
 
+// Connections that say nothing wait on the I/O thread, not on a worker: with more of
+// them than workers, requests are still answered long before the idle ones time out.
+TEST_F(HookSocketServerTest, IdleConnectionsHoldNoWorker) {
+    HookSocketServer server(options(4, 20s));
+    ASSERT_TRUE(server.start());
+    std::vector<int> idle;
+    for (int i = 0; i < 64; ++i) {
+        idle.push_back(connectTo(server.socketPath()));
+        ASSERT_GE(idle.back(), 0);
+    }
+    sendAll(idle[0], lengthPrefix(100) + "{\"tool_name\""); // and one that stops half-way
+    constexpr int requests = 50;
+    std::vector<std::optional<std::string>> answers(requests);
+    std::vector<std::thread> threads;
+    const auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < requests; ++i) {
+        threads.emplace_back(
+            [&, i] { answers[i] = ask(server.socketPath(), bash("echo " + std::to_string(i))); });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s); // the idle ones wait 20 s
+    for (int i = 0; i < requests; ++i) {
+        ASSERT_TRUE(answers[i]) << i;
+        EXPECT_EQ(*answers[i], expectedAnswer(bash("echo " + std::to_string(i)))) << i;
+    }
+    EXPECT_EQ(hookLogLines().size(), static_cast<size_t>(requests));
+    // All still open: nothing was closed to make room.
+    for (const int fd : idle) {
+        char byte;
+        EXPECT_EQ(::recv(fd, &byte, 1, MSG_DONTWAIT), -1);
+        EXPECT_EQ(errno, EAGAIN);
+        ::close(fd);
+    }
+}
+
 TEST_F(HookSocketServerTest, AFullQueueRefusesAtOnce) {
     auto o = options(1, 3s);
     o.maxPendingConnections = 2;
     HookSocketServer server(o);
     ASSERT_TRUE(server.start());
+    // Two connections still owing their request fill the two places.
     std::vector<int> idle;
-    idle.push_back(connectTo(server.socketPath())); // the only worker
-    std::this_thread::sleep_for(100ms);
-    idle.push_back(connectTo(server.socketPath())); // queued
-    idle.push_back(connectTo(server.socketPath())); // queued
+    idle.push_back(connectTo(server.socketPath()));
+    idle.push_back(connectTo(server.socketPath()));
     std::this_thread::sleep_for(100ms);
     const int refused = connectTo(server.socketPath());
     const auto started = std::chrono::steady_clock::now();
@@ -309,7 +345,10 @@ TEST_F(HookSocketServerTest, StopCutsOffWaitingClientsPromptly) {
     ::close(idle);
 }
 
-TEST_F(HookSocketServerTest, VanishedClientsNeverRaiseSigpipe) {
+// A client that gave up has shut its reading side (and its fallback logs the event):
+// the answer is never delivered, so it is not logged, and the failed write never
+// raises SIGPIPE.
+TEST_F(HookSocketServerTest, AnswersThatCannotBeDeliveredAreNotLoggedAndRaiseNoSigpipe) {
     // Default disposition: a SIGPIPE would end this test process.
     const auto previous = std::signal(SIGPIPE, SIG_DFL);
     HookSocketServer server(options());
@@ -317,11 +356,20 @@ TEST_F(HookSocketServerTest, VanishedClientsNeverRaiseSigpipe) {
     const std::string payload = bash("ls");
     for (int i = 0; i < 50; ++i) {
         const int fd = connectTo(server.socketPath());
+        ::shutdown(fd, SHUT_RD);
         sendAll(fd, lengthPrefix(static_cast<uint32_t>(payload.size())) + payload);
-        ::close(fd);
+        if (i % 2 == 0) {
+            ::close(fd);
+        } else {
+            std::this_thread::sleep_for(5ms);
+        }
     }
-    EXPECT_TRUE(waitFor([&] { return hookLogLines().size() == 50; }));
+    const std::string failed =
+        "client: failed to write " + std::to_string(expectedAnswer(payload).size() + 4) + "-byte response";
+    EXPECT_TRUE(waitFor([&] { return warnings(failed) == 50; })) << warnings(failed);
+    EXPECT_TRUE(hookLogLines().empty());
     EXPECT_TRUE(ask(server.socketPath(), payload));
+    EXPECT_EQ(hookLogLines().size(), 1u);
     server.stop();
     std::signal(SIGPIPE, previous);
 }

@@ -4,10 +4,13 @@
 #include "platform/defaults_domain.h"
 #include "support/process.h"
 #include "support/temp_home.h"
+#include "support/wait_for.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -86,77 +89,115 @@ private:
     std::thread thread_;
 };
 
+size_t hookLogLineCount() {
+    const std::string log = testing::readFile(HookCommand::hookEventsLogPath());
+    return static_cast<size_t>(std::count(log.begin(), log.end(), '\n'));
+}
+
+std::string paddedPreToolUse(size_t size) {
+    const std::string head =
+        R"({"hook_event_name":"PreToolUse","tool_name":"Write","tool_input":{"content":")";
+    const std::string tail = R"("}})";
+    return head + std::string(size - head.size() - tail.size(), 'a') + tail;
+}
+
 class HookClientProcessTest : public ::testing::Test {
 protected:
-    testing::ProcessResult runClient(const std::string& input, const std::vector<std::string>& extra = {}) {
+    // Runs the client on `input` and checks what every run must give: exit status 0,
+    // exactly one new line in the hook event log, and the answer `perchwell hook`
+    // prints for the same input. `settle` runs before the log is counted (to let a
+    // server finish what it is doing).
+    void expectAnsweredOnceLikeTheHook(const std::string& name, const std::string& input,
+                                       const std::vector<std::string>& extra = {}, bool closeStdout = false,
+                                       const std::function<void()>& settle = {}) {
+        SCOPED_TRACE(name);
+        const size_t before = hookLogLineCount();
         std::vector<std::string> argv{binaryPath("pv-hook-client")};
         argv.insert(argv.end(), extra.begin(), extra.end());
         const auto started = std::chrono::steady_clock::now();
-        auto result = runProcess(argv, input);
+        const auto result = runProcess(argv, input, closeStdout);
         elapsed = std::chrono::steady_clock::now() - started;
-        return result;
+        if (settle) {
+            settle();
+        }
+        EXPECT_EQ(result.termSignal, 0);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        // The application logs just after its answer went out: give it a moment.
+        EXPECT_TRUE(testing::waitFor([&] { return hookLogLineCount() > before; }));
+        EXPECT_EQ(hookLogLineCount() - before, 1u);
+        if (!closeStdout) {
+            const auto hook = runProcess({binaryPath("perchwell"), "hook"}, input);
+            EXPECT_EQ(result.out, hook.out);
+            EXPECT_FALSE(result.out.empty());
+        }
     }
 
     testing::TempHome home;
     std::chrono::steady_clock::duration elapsed{};
 };
 
-TEST_F(HookClientProcessTest, PrintsTheServersAnswerAndALineFeed) {
+TEST_F(HookClientProcessTest, ARunningApplicationAnswersAndLogs) {
     HookSocketServer server;
     ASSERT_TRUE(server.start());
-    const auto result = runClient(preToolUse);
-    EXPECT_EQ(result.exitCode, HookClient::exitAnswered) << result.err;
-    DefaultsDomain defaults = DefaultsDomain::standard();
-    const auto settings = HookSettings::fromUserDefaults(defaults);
-    EXPECT_EQ(result.out, HookCommand::formatDecisionJSON(
-                              HookCommand::decide(preToolUse, settings, ReviewPolicyLevel::global)) +
-                              "\n");
+    expectAnsweredOnceLikeTheHook("answered", preToolUse);
+    expectAnsweredOnceLikeTheHook("exactly the request size limit", paddedPreToolUse(2'097'152));
+    expectAnsweredOnceLikeTheHook("standard output closed", preToolUse, {}, /*closeStdout=*/true);
 }
 
-TEST_F(HookClientProcessTest, FailsAtOnceWithNothingPrintedWhenItCannotAnswer) {
+TEST_F(HookClientProcessTest, WithoutAnApplicationTheHookAnswers) {
     const struct {
-        std::string name;
+        const char* name;
         std::string input;
-        int exitCode;
+        bool closeStdout;
     } cases[] = {
-        {"no server", preToolUse, HookClient::exitFailed},
-        {"empty input", "", HookClient::exitFailed},
-        {"other event", R"({"hook_event_name":"Stop","session_id":"s"})", HookClient::exitNotForSocket},
-        {"too large", std::string(2'097'153, ' '), HookClient::exitFailed},
+        {"tool use", preToolUse, false},
+        {"Stop event", R"({"hook_event_name":"Stop","session_id":"s","cwd":"/w"})", false},
+        {"empty input", "", false},
+        {"not JSON", "not json at all", false},
+        {"2 MiB input", paddedPreToolUse(2'097'152), false},
+        {"over the request size limit", paddedPreToolUse(3 * 1024 * 1024), false},
+        {"standard output closed", preToolUse, true},
     };
     for (const auto& c : cases) {
-        const auto result = runClient(c.input);
-        EXPECT_EQ(result.exitCode, c.exitCode) << c.name;
-        EXPECT_EQ(result.out, "") << c.name;
-        EXPECT_LT(elapsed, 1500ms) << c.name; // well before the 2 s default time-out
+        expectAnsweredOnceLikeTheHook(c.name, c.input, {}, c.closeStdout);
+        EXPECT_LT(elapsed, 1500ms) << c.name; // never waits for the 2 s time-out
     }
+}
+
+TEST_F(HookClientProcessTest, ASocketNobodyListensOnFallsBackAtOnce) {
+    const std::string path = HookClient::defaultOptions().socketPath;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    ::close(fd); // the file stays; nobody listens
+    expectAnsweredOnceLikeTheHook("stale socket", preToolUse);
+    EXPECT_LT(elapsed, 1500ms);
 }
 
 TEST_F(HookClientProcessTest, OtherEventsNeverReachTheSocket) {
-    bool contacted = false;
-    {
-        FakeServer server(HookClient::defaultOptions().socketPath, [&](int) { contacted = true; });
-        const auto result = runClient(R"({"hook_event_name":"UserPromptSubmit"})");
-        EXPECT_EQ(result.exitCode, HookClient::exitNotForSocket);
-    }
-    EXPECT_FALSE(contacted);
+    HookSocketServer server;
+    ASSERT_TRUE(server.start());
+    expectAnsweredOnceLikeTheHook("Stop", R"({"hook_event_name":"Stop","session_id":"s"})");
+    expectAnsweredOnceLikeTheHook("UserPromptSubmit", R"({"hook_event_name":"UserPromptSubmit"})");
 }
 
-TEST_F(HookClientProcessTest, GivesUpOnAHungServerAfterItsTimeout) {
-    FakeServer server(HookClient::defaultOptions().socketPath, [](int fd) {
-        char buffer[4096];
-        // Read the request, never answer, hold the connection a while.
-        [[maybe_unused]] const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
-        std::this_thread::sleep_for(1500ms);
-    });
-    const auto result = runClient(preToolUse, {"--timeout-ms", "300"});
-    EXPECT_EQ(result.exitCode, HookClient::exitFailed);
-    EXPECT_EQ(result.out, "");
-    EXPECT_GE(elapsed, 250ms);
-    EXPECT_LT(elapsed, 1200ms);
+TEST_F(HookClientProcessTest, AnApplicationAnsweringPastTheDeadlineIsNotCountedTwice) {
+    HookSocketServer::Options options;
+    options.settingsProvider = [] {
+        std::this_thread::sleep_for(800ms);
+        return HookSettings{};
+    };
+    HookSocketServer server(options);
+    ASSERT_TRUE(server.start());
+    expectAnsweredOnceLikeTheHook("slow application", preToolUse, {"--timeout-ms", "200"}, false,
+                                  [&] { server.stop(); });
+    EXPECT_LT(elapsed, 700ms);
 }
 
-TEST_F(HookClientProcessTest, RejectsAnAnswerThatIsNotAJsonObject) {
+TEST_F(HookClientProcessTest, AnAnswerThatIsNotAJsonObjectIsNotTrusted) {
     FakeServer server(HookClient::defaultOptions().socketPath, [](int fd) {
         char buffer[4096];
         [[maybe_unused]] const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
@@ -165,9 +206,27 @@ TEST_F(HookClientProcessTest, RejectsAnAnswerThatIsNotAJsonObject) {
         ::send(fd, &length, 4, MSG_NOSIGNAL);
         ::send(fd, garbage.data(), garbage.size(), MSG_NOSIGNAL);
     });
-    const auto result = runClient(preToolUse);
-    EXPECT_EQ(result.exitCode, HookClient::exitFailed);
-    EXPECT_EQ(result.out, "");
+    expectAnsweredOnceLikeTheHook("garbage answer", preToolUse);
+}
+
+TEST_F(HookClientProcessTest, WithoutAHookToRunItAsksAndExitsZero) {
+    const struct {
+        const char* name;
+        std::string input;
+        std::string answer;
+    } cases[] = {
+        {"tool use", preToolUse,
+         R"({"hookSpecificOutput":{"hookEventName":"PreToolUse","permissionDecision":"ask",)"
+         R"("permissionDecisionReason":"Perchwell: hook unavailable — defer to user"}})"},
+        {"other event", R"({"hook_event_name":"Sto\"p"})",
+         R"({"hookSpecificOutput":{"hookEventName":"Sto\"p"}})"},
+    };
+    for (const auto& c : cases) {
+        const auto result =
+            runProcess({binaryPath("pv-hook-client"), "--exe", home.path() + "/no-such-perchwell"}, c.input);
+        EXPECT_EQ(result.exitCode, 0) << c.name;
+        EXPECT_EQ(result.out, c.answer + "\n") << c.name;
+    }
 }
 
 } // namespace

@@ -3,39 +3,48 @@
 #include "common/result.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace perchwell {
 
-// The hook client run first by the installed hook command: it hands a "PreToolUse"
-// event to the running application over the hook socket and prints the answer. Every
-// failure, and every other event, ends with a non-zero status and nothing printed, so
-// the command falls back to `perchwell hook`, which answers every event itself.
+// The installed hook command, one process: it reads the event once, hands a
+// "PreToolUse" event to the running application over the hook socket and prints the
+// answer; when the application does not answer in time, or the event is another one,
+// it becomes `perchwell hook` (exec) with the same bytes on its standard input.
 class HookClient {
 public:
-    static constexpr int exitAnswered = 0;
-    static constexpr int exitFailed = 1;
-    // Not 2: Claude Code reads status 2 from a hook as "block this tool use".
-    static constexpr int exitNotForSocket = 3;
-
     struct Options {
         std::string socketPath;
         // For the whole exchange: connect, send, wait for the answer.
         std::chrono::milliseconds timeout{2000};
+        // Run as `<hookExecutable> hook` when the application does not answer.
+        std::string hookExecutable;
     };
-    // The data directory's "hook.sock" and the default time-out.
+    // The data directory's "hook.sock", the default time-out, `perchwell` beside this
+    // executable.
     static Options defaultOptions();
 
     // False when the input names an event other than "PreToolUse"; the socket judges
     // every payload as "PreToolUse" and would answer such an event wrongly.
     static bool isForSocket(std::string_view input);
 
-    // One request over the socket; the answer's text.
+    // One request over the socket; the answer's text. An answer that has not fully
+    // arrived by the deadline is refused to the server (read side shut down), so the
+    // server logs exactly the answers that reach us.
     static Result<std::string> ask(const std::string& input, const Options& options);
 
-    // Reads the event from `inFd`, writes the answer and a line feed to `outFd`.
-    static int run(int inFd, int outFd, const Options& options);
+    // The application's answer when it gives one in time.
+    static std::optional<std::string> answerFromApplication(const std::string& input, const Options& options);
+
+    // Replaces this process with `<executable> hook` reading `input` from an anonymous
+    // in-memory file (or a pipe). Returns only when that fails.
+    static Error execHook(const std::string& input, const std::string& executable);
+
+    // What is printed when even the fallback cannot start: "ask" for a tool use, the
+    // bare answer for any other event.
+    static std::string failSafeAnswer(std::string_view input);
 };
 
 } // namespace perchwell
