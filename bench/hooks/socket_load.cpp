@@ -4,6 +4,7 @@
 // this process, in a temporary HOME.
 //
 //   bench_socket_load [rounds]      (default 20; 50 requests per round)
+#include "common/unix_socket.h"
 #include "hook_inputs.h"
 #include "hooks/hook_socket_server.h"
 #include "spawn_timer.h"
@@ -26,15 +27,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 int connectTo(const std::string& path) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    return connectUnixSocket(path).release();
 }
 
 // One request; its latency in microseconds, or a negative value when unanswered.

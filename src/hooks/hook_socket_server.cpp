@@ -2,6 +2,7 @@
 
 #include "common/file_util.h"
 #include "common/unique_fd.h"
+#include "common/unix_socket.h"
 #include "common/utf8.h"
 #include "hooks/frame_connection.h"
 #include "hooks/hook_command.h"
@@ -67,17 +68,14 @@ Result<void> HookSocketServer::start() {
         log_.error(message);
         return Error{message};
     }
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const size_t needed = path.size() + 1;
-    if (needed > sizeof(address.sun_path)) {
-        const std::string message = "socket path too long (" + std::to_string(needed) + "/" +
-                                    std::to_string(sizeof(address.sun_path)) + "): " + path;
+    const auto address = unixSocketAddress(path);
+    if (!address) {
+        const std::string message = "socket path too long (" + std::to_string(path.size() + 1) + "/" +
+                                    std::to_string(sizeof(sockaddr_un::sun_path)) + "): " + path;
         log_.error(message);
         return Error{message};
     }
-    std::memcpy(address.sun_path, path.c_str(), needed);
-    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)) != 0) {
         const std::string message = "bind() failed errno=" + std::to_string(errno) + " path=" + path;
         log_.error(message);
         return Error{message};

@@ -4,6 +4,7 @@
 #include "platform/paths.h"
 #include "support/log_capture.h"
 #include "support/temp_home.h"
+#include "support/unix_sockets.h"
 #include "support/wait_for.h"
 
 #include <arpa/inet.h>
@@ -24,22 +25,9 @@ namespace perchwell {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::connectTo;
 using testing::LogCapture;
 using testing::waitFor;
-
-int connectTo(const std::string& path) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    timeval tv{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-    return fd;
-}
 
 void sendAll(int fd, const std::string& bytes) {
     size_t done = 0;
@@ -374,22 +362,11 @@ TEST_F(HookSocketServerTest, AnswersThatCannotBeDeliveredAreNotLoggedAndRaiseNoS
     std::signal(SIGPIPE, previous);
 }
 
-// What a crashed earlier run leaves behind: a socket file nobody listens on.
-void leaveStaleSocket(const std::string& path) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
-    ::close(fd);
-}
-
 TEST_F(HookSocketServerTest, LeftoverFileAtTheSocketPathIsReplaced) {
     const std::string path = HookSocketServer::defaultSocketPath();
     for (const bool socketFile : {true, false}) {
         if (socketFile) {
-            leaveStaleSocket(path);
+            ASSERT_TRUE(testing::leaveStaleSocket(path));
         } else {
             testing::writeFile(path, "left over");
         }

@@ -4,6 +4,7 @@
 #include "platform/defaults_domain.h"
 #include "support/process.h"
 #include "support/temp_home.h"
+#include "support/unix_sockets.h"
 #include "support/wait_for.h"
 
 #include <algorithm>
@@ -62,11 +63,10 @@ public:
     explicit FakeServer(std::string path, std::function<void(int)> serve) : path_(std::move(path)) {
         std::filesystem::create_directories(std::filesystem::path(path_).parent_path());
         fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path_.c_str(), sizeof(address.sun_path) - 1);
+        const auto address = unixSocketAddress(path_);
         ::unlink(path_.c_str());
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+        EXPECT_TRUE(address &&
+                    ::bind(fd_, reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)) == 0);
         EXPECT_EQ(::listen(fd_, 4), 0);
         thread_ = std::thread([this, serve = std::move(serve)] {
             const int client = ::accept(fd_, nullptr, nullptr);
@@ -166,13 +166,7 @@ TEST_F(HookClientProcessTest, WithoutAnApplicationTheHookAnswers) {
 
 TEST_F(HookClientProcessTest, ASocketNobodyListensOnFallsBackAtOnce) {
     const std::string path = HookClient::defaultOptions().socketPath;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
-    ::close(fd); // the file stays; nobody listens
+    ASSERT_TRUE(testing::leaveStaleSocket(path));
     expectAnsweredOnceLikeTheHook("stale socket", preToolUse);
     EXPECT_LT(elapsed, 1500ms);
 }

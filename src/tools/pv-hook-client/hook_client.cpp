@@ -2,6 +2,7 @@
 
 #include "common/file_util.h"
 #include "common/unique_fd.h"
+#include "common/unix_socket.h"
 #include "hooks/frame_connection.h"
 #include "hooks/hook_command.h"
 #include "hooks/in_situ_json.h"
@@ -187,18 +188,9 @@ bool HookClient::isForSocket(std::string_view input) {
 
 Result<std::string> HookClient::ask(const std::string& input, const Options& options) {
     const auto deadline = FrameConnection::Clock::now() + options.timeout;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (options.socketPath.size() + 1 > sizeof(address.sun_path)) {
-        return Error{"socket path too long: " + options.socketPath};
-    }
-    std::memcpy(address.sun_path, options.socketPath.c_str(), options.socketPath.size() + 1);
     // Non-blocking: a server whose backlog is full fails at once instead of hanging.
-    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    UniqueFd fd = connectUnixSocket(options.socketPath, SOCK_NONBLOCK);
     if (!fd.valid()) {
-        return Error{"socket: " + files::errnoText(errno)};
-    }
-    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
         return Error{"connect " + options.socketPath + ": " + files::errnoText(errno)};
     }
     FrameConnection connection(fd.get(), deadline);
