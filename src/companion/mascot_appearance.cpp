@@ -72,7 +72,7 @@ MascotAppearance MascotAppearance::of(const MascotState& state) {
         return {"Eye Break", state.text, {Colour::purple, 0.26}};
     case Kind::suggestion:
         return {
-            "Better Prompt", "Paste with ⌘V · " + shortenedSuggestion(state.text), {Colour::indigo, 0.30}};
+            "Better Prompt", "Paste with Ctrl+V · " + shortenedSuggestion(state.text), {Colour::indigo, 0.30}};
     case Kind::paused:
         return {"Paused", "Perchwell is paused", {Colour::gray, 0.14}};
     case Kind::pacing:
