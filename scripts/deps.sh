@@ -4,6 +4,8 @@ PERCHWELL_BUILD_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libpcre2-dev libsimdjson-dev nlohmann-json3-dev rapidjson-dev libsqlite3-dev
   qt6-base-dev libx11-dev libsecret-1-dev
+  # Gaze tracking for the eye break: the modules it uses and the cascades (about 90 MB to fetch).
+  libopencv-imgproc-dev libopencv-objdetect-dev libopencv-videoio-dev opencv-data
 )
 
 PERCHWELL_TEST_PACKAGES=(

@@ -5,6 +5,8 @@
 #include "app/launch_agent_manager.h"
 #include "common/system_log.h"
 #include "companion/accessibility_mascot_binding.h"
+#include "companion/eye_exercise_controller.h"
+#include "companion/gaze_tracker.h"
 #include "companion/mascot_controlling.h"
 #include "companion/mascot_window_controller.h"
 #include "companion/menu_bar_controller.h"
@@ -136,7 +138,8 @@ void AppDelegate::endLaunch(int exitCode) {
 // --- Launch sequence --------------------------------------------------------------
 
 void AppDelegate::requestCameraAuthorization() {
-    // Step 1: the eye break's camera authorisation is added with the eye break.
+    // Device nodes carry no "not determined" state, so there is never a request to show.
+    systemlog::write(GazeTracker::cameraStatusLine(permissions_->cameraStatus()));
 }
 
 void AppDelegate::buildMascot() {
@@ -181,7 +184,9 @@ void AppDelegate::observeLocalApiSettings() {
 }
 
 void AppDelegate::buildEyeBreak() {
-    // Step 7: gaze tracker and eye break are added with the eye break.
+    gazeTracker_ = std::make_unique<GazeTracker>();
+    eyeExercise_ = std::make_unique<EyeExerciseController>(mascot_.get(), mascotWindow_, coordinator_.get(),
+                                                           gazeTracker_.get(), *store_);
 }
 
 void AppDelegate::buildAgentKeepalive() {
@@ -205,6 +210,12 @@ void AppDelegate::buildMenuBar() {
     menuBar_->onOpenSettings = [self] {
         if (self) {
             self->openSettings(false);
+        }
+    };
+    QPointer<EyeExerciseController> eyeExercise(eyeExercise_.get());
+    menuBar_->onStartEyeExercise = [eyeExercise] {
+        if (eyeExercise) {
+            eyeExercise->start();
         }
     };
     menuBar_->onQuit = [] { QCoreApplication::quit(); };
@@ -274,6 +285,12 @@ void AppDelegate::wireMascotCallbacks() {
         // Released once closed; an action it triggers has run by then.
         QObject::connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
         menu->popup(QCursor::pos());
+    };
+    QPointer<EyeExerciseController> eyeExercise(eyeExercise_.get());
+    mascotWindow_->onExerciseHit = [eyeExercise] {
+        if (eyeExercise) {
+            eyeExercise->registerHit();
+        }
     };
 }
 

@@ -14,6 +14,8 @@ namespace perchwell {
 
 class AccessibilityMascotBinding;
 class Coordinator;
+class EyeExerciseController;
+class GazeTracker;
 class HookSocketServer;
 class MascotControlling;
 class MascotWindowController;
@@ -68,6 +70,7 @@ public:
     MascotControlling* mascot() const { return mascot_.get(); }
     HookSocketServer* hookServer() const { return hookServer_.get(); }
     MenuBarController* menuBar() const { return menuBar_.get(); }
+    EyeExerciseController* eyeExercise() const { return eyeExercise_.get(); }
     PermissionsManager& permissions() { return *permissions_; }
     QWidget* settingsWindow() const { return settingsWindow_.get(); }
 
@@ -138,6 +141,9 @@ private:
     // After the store: the local API holds it and is destroyed before it.
     std::unique_ptr<MCPServer> mcp_;
     std::unique_ptr<MCPRestartPipeline> mcpPipelineCancellable_;
+    // Last, so destroyed first: the eye break holds the mascot and the coordinator.
+    std::unique_ptr<GazeTracker> gazeTracker_;
+    std::unique_ptr<EyeExerciseController> eyeExercise_;
 };
 
 } // namespace perchwell

@@ -110,6 +110,27 @@ void MascotWindowController::beginExercise() {
     panel_->orderFront();
 }
 
+std::optional<QRect> MascotWindowController::mainScreenFrame() const {
+    const std::vector<ScreenArea> screens = screens_();
+    if (screens.empty()) {
+        return std::nullopt;
+    }
+    return screens.front().visibleFrame;
+}
+
+void MascotWindowController::placePanelCentre(QPoint centre) {
+    if (animation_) {
+        animation_->stop();
+        delete animation_;
+    }
+    panelTarget_ = centre - QPoint(panel_->width() / 2, panel_->height() / 2);
+    panel_->move(panelTarget_);
+}
+
+void MascotWindowController::returnToHomeCorner() {
+    moveToHomeCorner(store_.mascotHomeCorner(), true);
+}
+
 void MascotWindowController::set(const MascotState& state) {
     viewModel_->setState(state);
     if (isPatrolState()) {

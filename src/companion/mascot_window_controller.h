@@ -2,6 +2,7 @@
 
 #include "common/app_logger.h"
 #include "companion/mascot_controlling.h"
+#include "companion/mascot_placing.h"
 #include "companion/patrol_planner.h"
 #include "state/home_corner.h"
 
@@ -25,7 +26,7 @@ class SettingsStore;
 // screens while the watcher waits, hides itself after a long wait and comes back when
 // something happens. Without a tray to click instead it never hides itself. Main
 // thread only.
-class MascotWindowController : public QObject, public MascotControlling {
+class MascotWindowController : public QObject, public MascotControlling, public MascotPlacing {
     Q_OBJECT
 public:
     static constexpr int cornerInset = 16;
@@ -53,6 +54,10 @@ public:
     void set(const MascotState& state) override;
     MascotState state() const override;
     void beginExercise() override;
+
+    std::optional<QRect> mainScreenFrame() const override;
+    void placePanelCentre(QPoint centre) override;
+    void returnToHomeCorner() override;
 
     std::function<void()> onClick;
     std::function<void()> onExerciseHit;

@@ -128,6 +128,20 @@ TEST_F(AppDelegateTest, LaunchAndTeardownOfTheCoreComponents) {
     EXPECT_EQ(logs.count("hook-sock", "stopped"), 1u);
 }
 
+TEST_F(AppDelegateTest, LaunchLogsTheCameraStatusAndBuildsTheEyeBreak) {
+    AppDelegate delegate(options(), &store);
+    delegate.applicationDidFinishLaunching();
+    ASSERT_TRUE(delegate.launched());
+    const std::string prefix = "[Perchwell] launch: camera authorization status = ";
+    const auto lines = logs.systemLines();
+    const bool logged = std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+        return l.rfind(prefix, 0) == 0 &&
+               l.substr(prefix.size() + 1) == " (0=notDetermined, 1=restricted, 2=denied, 3=authorized)";
+    });
+    EXPECT_TRUE(logged);
+    EXPECT_NE(delegate.eyeExercise(), nullptr);
+}
+
 TEST_F(AppDelegateTest, UnopenableWorkflowStoreLeavesTheRestRunning) {
     std::filesystem::create_directories(Paths::dataFile("workflow.db")); // a directory where the file goes
     AppDelegate delegate(options(), &store);
