@@ -125,7 +125,8 @@ TEST_F(InstallationGateTest, UiTestingAndHeadlessWithoutUiOfferNothing) {
         delegate.applicationWillTerminate();
     }
     EXPECT_TRUE(ui.prompts.empty());
-    EXPECT_EQ(std::count_if(logs.systemLines().begin(), logs.systemLines().end(),
+    const auto lines = logs.systemLines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& line) {
                                 return line.find("outside an install prefix") != line.npos;
                             }),

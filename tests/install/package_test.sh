@@ -66,7 +66,7 @@ for f in "${tree_files[@]}"; do
   echo "$contents" | grep -q " \./usr/$f$" || fail "the package lacks /usr/$f"
 done
 depends="$(dpkg-deb -f "$deb" Depends)"
-for dep in libc6 libqt6widgets6 libqt6dbus6; do
+for dep in libc6 libqt6core6 libqt6widgets6; do
   echo "$depends" | grep -q "$dep" || fail "Depends lacks $dep: $depends"
 done
 root="$work/extracted"
