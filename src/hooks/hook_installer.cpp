@@ -36,11 +36,7 @@ bool isArrayOfObjects(const Value* value) {
 }
 
 Value* member(Value& object, const char* name) {
-    if (!object.IsObject()) {
-        return nullptr;
-    }
-    const auto it = object.FindMember(name);
-    return it == object.MemberEnd() ? nullptr : &it->value;
+    return object.IsObject() && object.HasMember(name) ? &object[name] : nullptr;
 }
 
 const Value* member(const Value& object, const char* name) {
