@@ -17,13 +17,27 @@ command -v sqlite3 >/dev/null || { echo "sqlite3 is missing (scripts/deps.sh ins
 # About 370 MB: installed once into the build tree, reused by later runs.
 mkdir -p "$scratch"
 package="$scratch/node_modules/@anthropic-ai/claude-code"
+# The native program: the platform package's, or the copy its postinstall put in bin/
+# (that script wants a newer Node.js than some distributions ship).
+find_claude() {
+  local platform candidate
+  platform="linux-$(uname -m | sed 's/x86_64/x64/; s/aarch64/arm64/')"
+  for candidate in "$scratch/node_modules/@anthropic-ai/claude-code-$platform/claude" "$package/bin/claude.exe"; do
+    if [ -x "$candidate" ] && [ "$(head -c 4 "$candidate" | tail -c 3)" = "ELF" ]; then
+      echo "$candidate"
+      return
+    fi
+  done
+}
 installed="$(node -p "try { require('$package/package.json').version } catch { '' }")"
-if [ "$installed" != "$claude_version" ] || [ ! -x "$package/bin/claude.exe" ]; then
+if [ "$installed" != "$claude_version" ] || [ -z "$(find_claude)" ]; then
   [ -f "$scratch/package.json" ] || echo '{"name":"perchwell-e2e-claude","private":true}' >"$scratch/package.json"
   npm_config_cache="$scratch/.npm-cache" npm install --prefix "$scratch" --no-audit --no-fund --loglevel=error \
     "@anthropic-ai/claude-code@$claude_version"
 fi
-claude="$package/bin/claude.exe"
+claude="$(find_claude)"
+[ -n "$claude" ] || { echo "no native Claude Code program in $scratch"; exit 1; }
+echo "Claude Code $claude_version: $claude"
 
 home="$(mktemp -d)"
 real_path="$PATH" # the scenarios shadow rm
