@@ -19,6 +19,9 @@ int fail(std::FILE* err, const std::string& what, const Error& error) {
 }
 
 int install(const std::string& executableDir, std::FILE* out, std::FILE* err) {
+    if (executableDir.empty()) {
+        return fail(err, "install", Error{"cannot tell where this executable lives (/proc/self/exe)"});
+    }
     const auto before = HookInstaller::status();
     if (!before) {
         return fail(err, "install", before.error());
