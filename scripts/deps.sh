@@ -18,6 +18,9 @@ PERCHWELL_TEST_PACKAGES=(
 )
 # The MCP SDK test installs its client with npm; Debian ships npm apart from nodejs.
 command -v npm >/dev/null 2>&1 || PERCHWELL_TEST_PACKAGES+=(npm)
+# The package test runs `cpack -G DEB`, which reads the binaries' dependencies with
+# dpkg-shlibdeps (dpkg-dev) after finding them with file.
+PERCHWELL_TEST_PACKAGES+=(dpkg-dev file)
 
 # Installed by the benchmark scripts that use them, not by the test run (a distribution
 # nginx starts a system service where systemd runs).

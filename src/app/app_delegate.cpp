@@ -13,8 +13,13 @@
 #include "companion/permissions_manager.h"
 #include "hooks/hook_settings.h"
 #include "hooks/hook_socket_server.h"
+#include "hooks/hooks_cli.h"
+#include "install/hook_presence_monitor.h"
+#include "install/installation_manager.h"
+#include "install/qt_installation_ui.h"
 #include "platform/defaults_domain.h"
 #include "platform/linux/systemctl_runner.h"
+#include "platform/paths.h"
 #include "state/coordinator.h"
 #include "state/settings_store.h"
 #include "workflow/workflow_reader.h"
@@ -69,6 +74,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     showMascot();
     startCoordinator();
     monitorAccessibility();
+    watchHookInstallation();
     emit launchFinished();
 }
 
@@ -90,7 +96,9 @@ void AppDelegate::applicationWillTerminate() {
 
 bool AppDelegate::runLaunchGates() {
     const bool uiTesting = options_.uiTesting();
-    // The installation offer has no counterpart here: packages install the program.
+    if (!uiTesting && offerInstallation()) {
+        return false; // the installed copy starts while this one quits
+    }
     installEditMenu();
     if (!uiTesting) {
         const bool handedOver = options_.serviceManager != nullptr
@@ -103,6 +111,20 @@ bool AppDelegate::runLaunchGates() {
         }
     }
     return true;
+}
+
+bool AppDelegate::offerInstallation() {
+    const auto locations = InstallationManager::current(options_.arguments);
+    if (options_.installationUi == nullptr && options_.headless) {
+        if (!InstallationManager::isProperlyInstalled(locations.executableDir)) {
+            systemlog::write("[Perchwell] running from " + locations.executableDir +
+                             ", outside an install prefix; no display to offer the installation");
+        }
+        return false;
+    }
+    QtInstallationUi messageBoxes;
+    return InstallationManager::checkAndPromptIfNeeded(
+        options_.installationUi != nullptr ? *options_.installationUi : messageBoxes, locations);
 }
 
 void AppDelegate::installEditMenu() {
@@ -133,6 +155,11 @@ bool AppDelegate::acquireInstanceLock() {
 void AppDelegate::endLaunch(int exitCode) {
     exitCode_ = exitCode;
     QCoreApplication::exit(exitCode);
+}
+
+void AppDelegate::watchHookInstallation() {
+    hookPresence_ = std::make_unique<HookPresenceMonitor>(HooksCli::fixCommand(Paths::executableDirectory()));
+    hookPresence_->start();
 }
 
 // --- Launch sequence --------------------------------------------------------------

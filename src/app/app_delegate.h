@@ -16,7 +16,9 @@ class AccessibilityMascotBinding;
 class Coordinator;
 class EyeExerciseController;
 class GazeTracker;
+class HookPresenceMonitor;
 class HookSocketServer;
+class InstallationUi;
 class MascotControlling;
 class MascotWindowController;
 class MenuBarController;
@@ -38,6 +40,9 @@ struct LaunchOptions {
     ServiceManagerRunner* serviceManager = nullptr;
     // The one-instance lock file; empty means the data directory's.
     std::string instanceLockPath;
+    // Shows the installation offer and starts the installed copy; null means message
+    // boxes on a desktop, and no offer (a log line) when headless.
+    InstallationUi* installationUi = nullptr;
 
     // "--uitesting" anywhere, the executable path included.
     bool uiTesting() const;
@@ -81,6 +86,8 @@ public:
     // Null when the store could not be opened.
     WorkflowStore* workflowStore() const { return workflowStore_.get(); }
     WorkflowWatcher* workflowWatcher() const { return workflowWatcher_.get(); }
+    // Whether Claude Code's settings hold our hook; null before the launch sequence.
+    HookPresenceMonitor* hookPresence() const { return hookPresence_.get(); }
 
 signals:
     // The launch sequence has run (every step returned).
@@ -92,6 +99,8 @@ signals:
 private:
     // Launch gates. False: this launch ends here.
     bool runLaunchGates();
+    // True when an installed copy has been started and this one quits.
+    bool offerInstallation();
     void installEditMenu();
     bool acquireInstanceLock();
     void endLaunch(int exitCode);
@@ -114,6 +123,7 @@ private:
     void showMascot();                 // 16
     void startCoordinator();           // 17
     void monitorAccessibility();       // 18-19
+    void watchHookInstallation();
 
     // Teardown steps.
     void stopHookServer();
@@ -134,6 +144,7 @@ private:
     std::unique_ptr<QWidget> settingsWindow_;
     std::unique_ptr<Coordinator> coordinator_;
     std::unique_ptr<HookSocketServer> hookServer_;
+    std::unique_ptr<HookPresenceMonitor> hookPresence_;
     // In this order: the watcher uses the reader and the store and goes first.
     std::unique_ptr<WorkflowStore> workflowStore_;
     std::unique_ptr<WorkflowReader> workflowReader_;

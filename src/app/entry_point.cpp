@@ -2,9 +2,10 @@
 
 #include "common/system_log.h"
 #include "hooks/hook_command.h"
+#include "hooks/hooks_cli.h"
+#include "platform/paths.h"
 
 #include <algorithm>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <dlfcn.h>
@@ -16,17 +17,6 @@ namespace {
 
 constexpr const char* desktopLibraryName = "libperchwell_desktop.so";
 constexpr const char* desktopEntrySymbol = "perchwell_desktop_main";
-
-std::string executableDirectory() {
-    char buffer[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-    if (n <= 0) {
-        return {};
-    }
-    std::string path(buffer, static_cast<size_t>(n));
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
 
 bool fileExists(const std::string& path) {
     struct stat st {};
@@ -53,6 +43,10 @@ std::vector<std::string> EntryPoint::desktopLibraryCandidates(const std::string&
 int EntryPoint::main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv, argv + argc);
     if (!isHookMode(arguments)) {
+        if (arguments.size() > 1 && arguments[1] == "hooks") {
+            return HooksCli::run({arguments.begin() + 2, arguments.end()}, Paths::executableDirectory(),
+                                 stdout, stderr);
+        }
         return runApplication(argc, argv);
     }
     // A reader that closed its end must not kill us: the exit status stays 0.
@@ -64,7 +58,7 @@ int EntryPoint::main(int argc, char** argv) {
 }
 
 int EntryPoint::runApplication(int argc, char** argv) {
-    const std::vector<std::string> candidates = desktopLibraryCandidates(executableDirectory());
+    const std::vector<std::string> candidates = desktopLibraryCandidates(Paths::executableDirectory());
     const auto found = std::find_if(candidates.begin(), candidates.end(), fileExists);
     if (found == candidates.end()) {
         std::string message = "perchwell: cannot find the desktop library " +

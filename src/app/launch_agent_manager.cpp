@@ -4,14 +4,35 @@
 #include "platform/linux/systemctl_runner.h"
 #include "platform/paths.h"
 
+#include <dirent.h>
+#include <memory>
+#include <string_view>
 #include <sys/stat.h>
 
 namespace perchwell {
 namespace {
 
+// The unit the user wrote, or a packaged one (/usr/lib/systemd/user) the user enabled:
+// `systemctl --user enable` links it into a .wants directory. A packaged unit that is
+// not enabled hands nothing over, so a desktop launch stays a desktop instance.
 bool unitExists() {
     struct stat st {};
-    return ::stat(LaunchAgentManager::unitPath().c_str(), &st) == 0;
+    if (::stat(LaunchAgentManager::unitPath().c_str(), &st) == 0) {
+        return true;
+    }
+    const std::string dir = Paths::userConfigRoot() + "/systemd/user";
+    std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(dir.c_str()), ::closedir);
+    if (!listing) {
+        return false;
+    }
+    while (const dirent* entry = ::readdir(listing.get())) {
+        const std::string_view name = entry->d_name;
+        if (name.size() > 6 && name.substr(name.size() - 6) == ".wants" &&
+            ::stat((dir + "/" + entry->d_name + "/" + LaunchAgentManager::unitName).c_str(), &st) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // "print": is the job loaded and running?

@@ -2,6 +2,7 @@
 
 #include "common/file_util.h"
 
+#include <climits>
 #include <cstdlib>
 #include <pwd.h>
 #include <unistd.h>
@@ -64,6 +65,17 @@ Result<void> Paths::ensureDataDirectory() {
 
 std::string Paths::dataFile(const std::string& name) {
     return dataDirectory() + "/" + name;
+}
+
+std::string Paths::executableDirectory() {
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+    if (n <= 0) {
+        return {};
+    }
+    const std::string path(buffer, static_cast<size_t>(n));
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
 } // namespace perchwell

@@ -20,6 +20,8 @@ public:
     // $CLAUDE_CONFIG_DIR when set, else ~/.claude.
     static std::string claudeDirectory();
     static std::string defaultsFile();
+    // The directory of the running executable (/proc/self/exe); empty when unknown.
+    static std::string executableDirectory();
 
     // The data directory holds commands, paths and prompts: owner-only.
     static constexpr unsigned dataDirectoryMode = 0700;

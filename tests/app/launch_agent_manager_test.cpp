@@ -54,6 +54,22 @@ TEST_F(LaunchAgentManagerTest, WithoutAUnitNothingIsEverRun) {
     EXPECT_TRUE(lines.empty());
 }
 
+// The package's unit lives in /usr/lib/systemd/user; enabling it links it into a
+// .wants directory of the user's configuration, which the hand-over recognises.
+TEST_F(LaunchAgentManagerTest, AnEnabledPackagedUnitIsRecognised) {
+    const std::string packaged = home.path() + "/usr-lib-systemd-user/perchwell.service";
+    testing::writeFile(packaged, "[Service]\nExecStart=/usr/bin/perchwell --headless\n");
+    const std::string wants = home.path() + "/.config/systemd/user/default.target.wants";
+    std::filesystem::create_directories(wants);
+    std::filesystem::create_symlink(packaged, wants + "/other.service");
+    EXPECT_FALSE(LaunchAgentManager::ensureLoaded(runner)) << "another unit is not ours";
+    EXPECT_TRUE(runner.calls.empty());
+    std::filesystem::create_symlink(packaged, wants + "/perchwell.service");
+    runner.statuses = {3, 0};
+    EXPECT_TRUE(LaunchAgentManager::ensureLoaded(runner));
+    EXPECT_EQ(runner.calls, (Calls{print, bootstrap}));
+}
+
 TEST_F(LaunchAgentManagerTest, HandOverDecisions) {
     const struct {
         std::deque<int> statuses;
