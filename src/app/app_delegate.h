@@ -13,6 +13,11 @@
 namespace perchwell {
 
 class AccessibilityMascotBinding;
+class AgentKeepaliveController;
+class DesktopNotifications;
+class LidSwitchGuardian;
+class PowerAssertions;
+class RunNotifier;
 class Coordinator;
 class HookSocketServer;
 class MascotControlling;
@@ -36,6 +41,11 @@ struct LaunchOptions {
     ServiceManagerRunner* serviceManager = nullptr;
     // The one-instance lock file; empty means the data directory's.
     std::string instanceLockPath;
+    // The keepalive's platform services; null means the system's (logind, systemd-inhibit,
+    // the desktop's notification service).
+    std::shared_ptr<PowerAssertions> powerAssertions;
+    std::shared_ptr<LidSwitchGuardian> lidSwitchGuardian;
+    std::shared_ptr<DesktopNotifications> notifications;
 
     // "--uitesting" anywhere, the executable path included.
     bool uiTesting() const;
@@ -78,6 +88,12 @@ public:
     // Null when the store could not be opened.
     WorkflowStore* workflowStore() const { return workflowStore_.get(); }
     WorkflowWatcher* workflowWatcher() const { return workflowWatcher_.get(); }
+    AgentKeepaliveController* agentKeepalive() const { return agentKeepalive_.get(); }
+    RunNotifier* runNotifier() const { return runNotifier_.get(); }
+
+    // Routes the two keepalive commands of the notification bus to `keepalive`,
+    // replacing any earlier observers.
+    void installAgentKeepaliveCommandObservers(AgentKeepaliveController& keepalive);
 
 signals:
     // The launch sequence has run (every step returned).
@@ -114,6 +130,7 @@ private:
 
     // Teardown steps.
     void stopHookServer();
+    void removeAgentKeepaliveCommandObservers();
     void releaseAgentKeepalive();
 
     LaunchOptions options_;
@@ -138,6 +155,9 @@ private:
     // After the store: the local API holds it and is destroyed before it.
     std::unique_ptr<MCPServer> mcp_;
     std::unique_ptr<MCPRestartPipeline> mcpPipelineCancellable_;
+    std::unique_ptr<AgentKeepaliveController> agentKeepalive_;
+    std::vector<QMetaObject::Connection> agentKeepaliveCommandObservers_;
+    std::unique_ptr<RunNotifier> runNotifier_;
 };
 
 } // namespace perchwell
