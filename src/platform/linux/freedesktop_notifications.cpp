@@ -1,5 +1,7 @@
 #include "platform/linux/freedesktop_notifications.h"
 
+#include "platform/linux/dbus_error_text.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -12,9 +14,8 @@ namespace perchwell {
 void FreedesktopNotifications::post(const DesktopNotification& notification, Completion done) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        const auto error = bus.lastError();
         if (done) {
-            done(Error{(error.name() + QStringLiteral(": ") + error.message()).toStdString()});
+            done(Error{dbusErrorText(bus.lastError())});
         }
         return;
     }
@@ -30,21 +31,19 @@ void FreedesktopNotifications::post(const DesktopNotification& notification, Com
          << QString::fromStdString(notification.title) << QString::fromStdString(notification.body)
          << QStringList() << hints << qint32(-1);
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
-    QObject::connect(
-        watcher, &QDBusPendingCallWatcher::finished, watcher,
-        [done = std::move(done)](QDBusPendingCallWatcher* finished) {
-            finished->deleteLater();
-            const QDBusPendingReply<quint32> reply = *finished;
-            if (!done) {
-                return;
-            }
-            if (reply.isError()) {
-                done(Error{
-                    (reply.error().name() + QStringLiteral(": ") + reply.error().message()).toStdString()});
-            } else {
-                done(Result<void>{});
-            }
-        });
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [done = std::move(done)](QDBusPendingCallWatcher* finished) {
+                         finished->deleteLater();
+                         const QDBusPendingReply<quint32> reply = *finished;
+                         if (!done) {
+                             return;
+                         }
+                         if (reply.isError()) {
+                             done(Error{dbusErrorText(reply.error())});
+                         } else {
+                             done(Result<void>{});
+                         }
+                     });
 }
 
 } // namespace perchwell

@@ -1,5 +1,7 @@
 #include "platform/linux/logind_power_assertions.h"
 
+#include "platform/linux/dbus_error_text.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -17,10 +19,6 @@ const QString gnomeSessionManager = QStringLiteral("org.gnome.SessionManager");
 // GNOME's "suspend" inhibitor flag: its power daemon skips the idle-sleep timeout while
 // one is held.
 constexpr quint32 gnomeInhibitSuspend = 4;
-
-std::string describe(const QDBusMessage& reply) {
-    return (reply.errorName() + QStringLiteral(": ") + reply.errorMessage()).toStdString();
-}
 
 QString kindLabel(AssertionKind kind) {
     return kind == AssertionKind::idleSystem ? QStringLiteral("idle sleep")
@@ -40,8 +38,7 @@ LogindPowerAssertions::~LogindPowerAssertions() {
 Result<AssertionId> LogindPowerAssertions::create(AssertionKind kind, const std::string& name) {
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected()) {
-        const auto error = bus.lastError();
-        return Error{(error.name() + QStringLiteral(": ") + error.message()).toStdString()};
+        return Error{dbusErrorText(bus.lastError())};
     }
     const QString why =
         QString::fromStdString(name) + QStringLiteral(" (") + kindLabel(kind) + QStringLiteral(")");
@@ -51,7 +48,7 @@ Result<AssertionId> LogindPowerAssertions::create(AssertionKind kind, const std:
     call << QStringLiteral("idle") << QStringLiteral("Perchwell") << why << QStringLiteral("block");
     const QDBusMessage reply = bus.call(call, QDBus::Block, callTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage) {
-        return Error{describe(reply)};
+        return Error{dbusErrorText(QDBusError(reply))};
     }
     const auto descriptor = reply.arguments().value(0).value<QDBusUnixFileDescriptor>();
     UniqueFd inhibitor(descriptor.isValid() ? ::fcntl(descriptor.fileDescriptor(), F_DUPFD_CLOEXEC, 3) : -1);
@@ -102,7 +99,7 @@ LogindPowerAssertions::SessionInhibit LogindPowerAssertions::inhibitSession(cons
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
         // The logind inhibitor still holds; only the desktop's own timer is not covered.
         log_.warning("desktop idle inhibit failed service=" + service.toStdString() +
-                     " result=" + describe(reply));
+                     " result=" + dbusErrorText(QDBusError(reply)));
         return {};
     }
     return {service, reply.arguments().first().toUInt()};
