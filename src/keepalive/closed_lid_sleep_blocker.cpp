@@ -6,6 +6,9 @@
 #include "platform/paths.h"
 #include "state/settings_store.h"
 
+#include <cerrno>
+#include <unistd.h>
+
 namespace perchwell {
 
 ClosedLidSleepBlocker::ClosedLidSleepBlocker(SettingsStore& store,
@@ -62,6 +65,7 @@ void ClosedLidSleepBlocker::stop() {
     // guardian it starts late finds the cleared deadline and exits at once.
     startTask_ = nullptr;
     [[maybe_unused]] auto cleared = writeDeadline(std::nullopt);
+    stopWatchingGuardian();
     guardianRunning_ = false;
     store_.setAgentKeepaliveClosedLidActive(false);
 }
@@ -72,7 +76,7 @@ void ClosedLidSleepBlocker::startGuardian() {
     QThread* task = QThread::create(
         [guardian = guardian_, script = lidGuardianLoop(deadlinePath(), checkSeconds), outcome] {
             *outcome = guardian ? guardian->arm(script)
-                                : GuardianOutcome{false, "no closed-lid guardian on this system"};
+                                : GuardianOutcome{false, "no closed-lid guardian on this system", {}};
         });
     connect(task, &QThread::finished, task, &QObject::deleteLater);
     connect(task, &QThread::finished, this, [this, generation, outcome] {
@@ -84,6 +88,7 @@ void ClosedLidSleepBlocker::startGuardian() {
         if (outcome->ok) {
             store_.setAgentKeepaliveClosedLidError(QString());
             log_.info("closed-lid guardian armed");
+            watchGuardianEnd(std::move(outcome->endWatch));
         } else {
             store_.setAgentKeepaliveClosedLidActive(false);
             store_.setAgentKeepaliveClosedLidError(
@@ -95,6 +100,36 @@ void ClosedLidSleepBlocker::startGuardian() {
     });
     startTask_ = task;
     task->start();
+}
+
+void ClosedLidSleepBlocker::watchGuardianEnd(UniqueFd endWatch) {
+    stopWatchingGuardian();
+    if (!endWatch.valid()) {
+        return;
+    }
+    guardianEnd_ = std::move(endWatch);
+    guardianEndNotifier_ = std::make_unique<QSocketNotifier>(guardianEnd_.get(), QSocketNotifier::Read);
+    connect(guardianEndNotifier_.get(), &QSocketNotifier::activated, this, [this] {
+        char buffer[256];
+        const ssize_t n = ::read(guardianEnd_.get(), buffer, sizeof buffer);
+        if (n > 0 || (n < 0 && errno == EINTR)) {
+            return;
+        }
+        stopWatchingGuardian();
+        guardianRunning_ = false;
+        store_.setAgentKeepaliveClosedLidActive(false);
+        log_.info("closed-lid guardian ended");
+    });
+}
+
+void ClosedLidSleepBlocker::stopWatchingGuardian() {
+    // The notifier lets go first (it must never watch a closed descriptor) and is deleted
+    // later, since this may run inside its own signal.
+    if (guardianEndNotifier_) {
+        guardianEndNotifier_->setEnabled(false);
+        guardianEndNotifier_.release()->deleteLater();
+    }
+    guardianEnd_.reset();
 }
 
 } // namespace perchwell

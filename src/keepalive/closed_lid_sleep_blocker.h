@@ -2,10 +2,12 @@
 
 #include "common/app_logger.h"
 #include "common/result.h"
+#include "common/unique_fd.h"
 
 #include <QDateTime>
 #include <QObject>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QThread>
 #include <memory>
 #include <optional>
@@ -53,6 +55,8 @@ signals:
 private:
     Result<void> writeDeadline(const std::optional<QDateTime>& until);
     void startGuardian();
+    void watchGuardianEnd(UniqueFd endWatch);
+    void stopWatchingGuardian();
 
     SettingsStore& store_;
     std::shared_ptr<LidSwitchGuardian> guardian_;
@@ -60,6 +64,10 @@ private:
     bool guardianRunning_ = false;
     QPointer<QThread> startTask_;
     int generation_ = 0;
+    // The running guardian's end: once it has gone (its deadline passed while we slept,
+    // or it was killed), the next extend arms a new one instead of claiming an old one.
+    UniqueFd guardianEnd_;
+    std::unique_ptr<QSocketNotifier> guardianEndNotifier_;
 };
 
 } // namespace perchwell

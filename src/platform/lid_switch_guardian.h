@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/unique_fd.h"
+
 #include <string>
 
 namespace perchwell {
@@ -7,6 +9,9 @@ namespace perchwell {
 struct GuardianOutcome {
     bool ok = false;
     std::string message; // the system's words when not ok
+    // When ok: reads end-of-file once the guardian has ended, whatever ended it (invalid
+    // where that cannot be told).
+    UniqueFd endWatch;
 };
 
 // Starts the closed-lid guardian: `loopScript` run by /bin/sh as "pv-closedlid", in a

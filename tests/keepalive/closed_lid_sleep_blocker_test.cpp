@@ -70,6 +70,26 @@ TEST_F(ClosedLidSleepBlockerTest, OneArmingPerGuardianThenOnlyTheDeadlineMoves) 
     EXPECT_FALSE(store.agentKeepaliveClosedLidActive());
 }
 
+TEST_F(ClosedLidSleepBlockerTest, AGuardianThatEndedIsNotClaimedButArmedAgain) {
+    // E.g. the machine slept through the deadline: the guardian saw it pass and left.
+    QSignalSpy finished(&blocker, &ClosedLidSleepBlocker::armingFinished);
+    blocker.extend(until);
+    ASSERT_TRUE(finished.wait(5000));
+    blocker.extend(until);
+    ASSERT_TRUE(store.agentKeepaliveClosedLidActive());
+
+    guardian->end();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !blocker.guardianRunning(); }, 5000));
+    EXPECT_FALSE(store.agentKeepaliveClosedLidActive());
+    EXPECT_EQ(logs.count("workflow.closedlid", "closed-lid guardian ended"), 1u);
+
+    blocker.extend(until.addSecs(60));
+    EXPECT_TRUE(blocker.arming());
+    ASSERT_TRUE(finished.wait(5000));
+    EXPECT_EQ(guardian->arms, 2);
+    EXPECT_TRUE(blocker.guardianRunning());
+}
+
 TEST_F(ClosedLidSleepBlockerTest, ARefusalIsPublishedInTheUsersWords) {
     guardian->outcome = {false, "Failed to inhibit: Access denied"};
     QSignalSpy finished(&blocker, &ClosedLidSleepBlocker::armingFinished);

@@ -86,6 +86,10 @@ TEST_F(SystemdInhibitGuardianTest, HoldsTheLidSwitchWhileTheDeadlineLiesAheadAnd
         }
         EXPECT_TRUE(waitFor([&] { return !alive(pid); }, 10s));
         EXPECT_FALSE(std::filesystem::exists(deadline));
+        // The application learns of the end through the descriptor it was handed.
+        char byte = 0;
+        ASSERT_TRUE(outcome.endWatch.valid());
+        EXPECT_EQ(::read(outcome.endWatch.get(), &byte, 1), 0);
     }
 }
 

@@ -6,9 +6,11 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <fcntl.h>
 #include <mutex>
 #include <set>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace perchwell::testing {
@@ -47,15 +49,32 @@ public:
     AssertionId nextId = 1;
 };
 
-// Answers each arming with `outcome`; while `gated`, the answer waits for open().
+// Answers each arming with `outcome`; while `gated`, the answer waits for open(). A
+// granted guardian "runs" until end().
 class FakeLidSwitchGuardian final : public LidSwitchGuardian {
 public:
+    struct Answer {
+        bool ok = true;
+        std::string message;
+    };
+
     GuardianOutcome arm(const std::string& loopScript) override {
         std::unique_lock lock(mutex_);
         ++arms;
         lastScript = loopScript;
         opened_.wait(lock, [this] { return !gated; });
-        return outcome;
+        GuardianOutcome answer{outcome.ok, outcome.message, {}};
+        int fds[2];
+        if (outcome.ok && ::pipe2(fds, O_CLOEXEC) == 0) {
+            answer.endWatch.reset(fds[0]);
+            running_.reset(fds[1]);
+        }
+        return answer;
+    }
+    // The guardian goes away by itself.
+    void end() {
+        std::lock_guard lock(mutex_);
+        running_.reset();
     }
     void open() {
         {
@@ -67,10 +86,11 @@ public:
 
     std::atomic<int> arms{0};
     bool gated = false;
-    GuardianOutcome outcome{true, {}};
+    Answer outcome;
     std::string lastScript;
 
 private:
+    UniqueFd running_;
     std::mutex mutex_;
     std::condition_variable opened_;
 };

@@ -75,13 +75,13 @@ GuardianOutcome SystemdInhibitGuardian::arm(const std::string& loopScript) {
 
     Pipe out, err;
     if (!makePipe(out) || !makePipe(err)) {
-        return {false, "could not create a pipe: " + files::errnoText(errno)};
+        return {false, "could not create a pipe: " + files::errnoText(errno), {}};
     }
     const std::string notRun = "could not run " + program_ + "\n";
     UniqueFd devNull(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     const pid_t child = ::fork();
     if (child < 0) {
-        return {false, "could not start " + program_ + ": " + files::errnoText(errno)};
+        return {false, "could not start " + program_ + ": " + files::errnoText(errno), {}};
     }
     if (child == 0) {
         // The intermediate child: a new session, then the guardian's own process, so
@@ -109,14 +109,16 @@ GuardianOutcome SystemdInhibitGuardian::arm(const std::string& loopScript) {
     // The loop speaks only once the inhibitor is held; without it the program has
     // ended (refused, or not there) and said why on its standard error.
     if (readFirstLine(out.read.get()) == "armed") {
-        return {true, {}};
+        // systemd-inhibit keeps this pipe as its standard output until it ends, and it
+        // ends with the loop: the read end tells when the lock is gone.
+        return {true, {}, std::move(out.read)};
     }
     const auto said = files::readAll(err.read.get(), 64 * 1024);
     std::string message = said ? trimmed(*said) : std::string();
     if (message.empty()) {
         message = "the lid-switch inhibitor was not granted";
     }
-    return {false, message};
+    return {false, message, {}};
 }
 
 } // namespace perchwell
