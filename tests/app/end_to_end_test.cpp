@@ -299,6 +299,16 @@ TEST(EndToEndTest, TranscriptActivityTakesTheInhibitorsAndQuittingReleasesThem) 
         << held;
     EXPECT_NE(held.find("inhibit id=2 what=idle who=Perchwell mode=block"), std::string::npos) << held;
     EXPECT_EQ(held.find("closed"), std::string::npos) << held;
+    // As a user would see it, where systemd's tool is installed.
+    const auto listed = runProcess({"/bin/sh", "-c", "systemd-inhibit --list"});
+    if (listed.exitCode != 127) {
+        EXPECT_NE(listed.out.find("2 inhibitors listed."), std::string::npos) << listed.out << listed.err;
+        EXPECT_NE(
+            listed.out.find(
+                "perchwell idle Perchwell Agent Keepalive: active Claude Code session 0f1e2d3c (idle sleep)"),
+            std::string::npos)
+            << listed.out;
+    }
 
     EXPECT_EQ(app.stop(SIGTERM), 0) << app.err();
     EXPECT_TRUE(waitFor(

@@ -2,9 +2,11 @@
 // system and the session bus: logind inhibitors, the desktop's idle inhibit, and the
 // notification service behind the run notifier.
 #include "keepalive/agent_keepalive_controller.h"
+#include "keepalive/guardian_shell.h"
 #include "keepalive/run_notifier.h"
 #include "platform/linux/freedesktop_notifications.h"
 #include "platform/linux/logind_power_assertions.h"
+#include "platform/linux/systemd_inhibit_guardian.h"
 #include "support/log_capture.h"
 #include "support/private_bus.h"
 #include "support/process.h"
@@ -12,6 +14,7 @@
 #include "support/wait_for.h"
 
 #include <QTest>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -80,6 +83,12 @@ TEST_F(DbusBackendsTest, EachKindTakesAnIdleBlockInhibitorHeldUntilReleased) {
     EXPECT_NE(seen.find("why=Perchwell Agent Keepalive: manual Vuve Vurer Mode (idle sleep)"),
               std::string::npos);
     EXPECT_EQ(seen.find("closed"), std::string::npos) << "held while holding";
+    // systemd's own tool lists them as it would under a real logind.
+    const auto listed = testing::runProcess({"/bin/sh", "-c", "systemd-inhibit --list"});
+    if (listed.exitCode != 127) {
+        EXPECT_EQ(count(listed.out, "\nPerchwell "), 2u) << listed.out << listed.err;
+        EXPECT_NE(listed.out.find("2 inhibitors listed."), std::string::npos) << listed.out;
+    }
     // The desktop's own idle timer is covered once, by the idle kind.
     EXPECT_EQ(count(readFile(sessionLog), "session-inhibit cookie=1 app=Perchwell"), 1u)
         << readFile(sessionLog);
@@ -123,6 +132,33 @@ TEST_F(DbusBackendsTest, ARefusedOrMissingLogindLeavesTheKeepaliveUnavailable) {
         }
         EXPECT_EQ(warnings, 1u) << "the reason is logged once";
     }
+}
+
+// The guardian under systemd's real systemd-inhibit, which asks the stand-in logind.
+TEST_F(DbusBackendsTest, TheRealSystemdInhibitHoldsTheLidSwitchWhileTheGuardianRuns) {
+    if (testing::runProcess({"/bin/sh", "-c", "command -v systemd-inhibit"}).exitCode != 0) {
+        GTEST_SKIP() << "systemd-inhibit is not installed";
+    }
+    auto logind = serve("logind", logindLog);
+    const std::string deadline = fixture.home.path() + "/closedlid-until";
+    testing::writeFile(deadline, std::to_string(QDateTime::currentSecsSinceEpoch() + 600) + "\n");
+    auto outcome = SystemdInhibitGuardian().arm(lidGuardianLoop(deadline, 1));
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    EXPECT_NE(readFile(logindLog).find("inhibit id=1 what=handle-lid-switch who=Perchwell mode=block why=" +
+                                       std::string(SystemdInhibitGuardian::why)),
+              std::string::npos)
+        << readFile(logindLog);
+    QTest::qWait(1500);
+    EXPECT_EQ(readFile(logindLog).find("closed"), std::string::npos) << "held while the deadline lies ahead";
+    testing::writeFile(deadline, "0\n");
+    EXPECT_TRUE(waitFor([&] { return readFile(logindLog).find("closed id=1") != std::string::npos; }, 10s));
+    EXPECT_FALSE(std::filesystem::exists(deadline));
+
+    logind.reset();
+    logind = serve("logind", logindLog, "refuse");
+    outcome = SystemdInhibitGuardian().arm(lidGuardianLoop(deadline, 1));
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.message, "Failed to inhibit: Access denied");
 }
 
 TEST_F(DbusBackendsTest, ALongHoldEndsWithOneNotificationAShortOneWithNone) {

@@ -5,15 +5,41 @@
 //   fake_dbus_service power-management <log>  org.freedesktop.PowerManagement.Inhibit on the session bus
 // "ready" is logged once the name is owned.
 #include <QCoreApplication>
+#include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusContext>
+#include <QDBusMetaType>
 #include <QDBusUnixFileDescriptor>
 #include <QFile>
 #include <QSocketNotifier>
 #include <QStringList>
 #include <QVariantMap>
 #include <fcntl.h>
+#include <map>
 #include <unistd.h>
+
+// One row of ListInhibitors: what, who, why, mode, uid, pid.
+struct Inhibitor {
+    QString what, who, why, mode;
+    uint uid = 0, pid = 0;
+};
+Q_DECLARE_METATYPE(Inhibitor)
+Q_DECLARE_METATYPE(QList<Inhibitor>)
+
+QDBusArgument& operator<<(QDBusArgument& out, const Inhibitor& i) {
+    out.beginStructure();
+    out << i.what << i.who << i.why << i.mode << i.uid << i.pid;
+    out.endStructure();
+    return out;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& in, Inhibitor& i) {
+    in.beginStructure();
+    in >> i.what >> i.who >> i.why >> i.mode >> i.uid >> i.pid;
+    in.endStructure();
+    return in;
+}
 
 namespace {
 
@@ -31,6 +57,15 @@ public:
     explicit Login1Manager(bool refuse) : refuse_(refuse) {}
 
 public slots:
+    // What `systemd-inhibit --list` shows.
+    QList<Inhibitor> ListInhibitors() {
+        QList<Inhibitor> rows;
+        for (const auto& [id, inhibitor] : held_) {
+            rows.append(inhibitor);
+        }
+        return rows;
+    }
+
     QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why,
                                     const QString& mode) {
         const int id = ++count_;
@@ -48,10 +83,13 @@ public slots:
             sendErrorReply(QStringLiteral("org.freedesktop.DBus.Error.Failed"), QStringLiteral("pipe"));
             return {};
         }
+        const uint pid = connection().interface()->servicePid(message().service());
+        held_[id] = Inhibitor{what, who, why, mode, ::getuid(), pid};
         auto* notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, this);
-        connect(notifier, &QSocketNotifier::activated, this, [notifier, id] {
+        connect(notifier, &QSocketNotifier::activated, this, [this, notifier, id] {
             char byte;
             if (::read(static_cast<int>(notifier->socket()), &byte, 1) <= 0) {
+                held_.erase(id);
                 logLine(QStringLiteral("closed id=%1").arg(id));
                 notifier->setEnabled(false);
                 ::close(static_cast<int>(notifier->socket()));
@@ -66,6 +104,7 @@ public slots:
 private:
     bool refuse_;
     int count_ = 0;
+    std::map<int, Inhibitor> held_;
 };
 
 class Notifications : public QObject {
@@ -108,6 +147,8 @@ bool serve(QDBusConnection bus, const QString& name, const QString& path, QObjec
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    qDBusRegisterMetaType<Inhibitor>();
+    qDBusRegisterMetaType<QList<Inhibitor>>();
     const QStringList args = app.arguments();
     if (args.size() < 3) {
         return 2;
