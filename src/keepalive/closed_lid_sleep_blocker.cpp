@@ -37,6 +37,7 @@ void ClosedLidSleepBlocker::extend(const QDateTime& until) {
     }
     auto written = Paths::ensureDataDirectory();
     if (written) {
+        deadlineCleared_ = false;
         written = writeDeadline(until);
     }
     if (!written) {
@@ -64,7 +65,11 @@ void ClosedLidSleepBlocker::stop() {
     // The arming thread cannot be interrupted; its answer is ignored instead, and a
     // guardian it starts late finds the cleared deadline and exits at once.
     startTask_ = nullptr;
-    [[maybe_unused]] auto cleared = writeDeadline(std::nullopt);
+    // With the mode off every transcript line comes here: one synced write of "0" is
+    // enough until a deadline is written again.
+    if (!deadlineCleared_) {
+        deadlineCleared_ = writeDeadline(std::nullopt).ok();
+    }
     stopWatchingGuardian();
     guardianRunning_ = false;
     store_.setAgentKeepaliveClosedLidActive(false);

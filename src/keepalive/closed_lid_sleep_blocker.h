@@ -64,6 +64,7 @@ private:
     bool guardianRunning_ = false;
     QPointer<QThread> startTask_;
     int generation_ = 0;
+    bool deadlineCleared_ = false; // "0" written, and nothing since
     // The running guardian's end: once it has gone (its deadline passed while we slept,
     // or it was killed), the next extend arms a new one instead of claiming an old one.
     UniqueFd guardianEnd_;

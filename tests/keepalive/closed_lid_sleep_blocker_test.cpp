@@ -38,6 +38,10 @@ TEST_F(ClosedLidSleepBlockerTest, WithTheModeOffExtendClearsTheDeadline) {
     EXPECT_EQ(deadline(), "0\n");
     EXPECT_FALSE(store.agentKeepaliveClosedLidActive());
     EXPECT_EQ(guardian->arms, 0);
+    // Said once: the file is not rewritten for every further line of activity.
+    std::filesystem::remove(ClosedLidSleepBlocker::deadlinePath());
+    blocker.extend(until);
+    EXPECT_FALSE(std::filesystem::exists(ClosedLidSleepBlocker::deadlinePath()));
 }
 
 TEST_F(ClosedLidSleepBlockerTest, OneArmingPerGuardianThenOnlyTheDeadlineMoves) {
