@@ -271,6 +271,10 @@ TEST(EndToEndTest, TranscriptActivityTakesTheInhibitorsAndQuittingReleasesThem) 
     const std::string logindLog = home.path() + "/logind.log";
     testing::BackgroundProcess logind({binaryPath("pv-fake-dbus-service"), "logind", logindLog});
     ASSERT_TRUE(waitFor([&] { return testing::readFile(logindLog) == "ready\n"; }, 10s));
+    const auto closed = [&](int id) {
+        return testing::readFile(logindLog).find("closed id=" + std::to_string(id) + "\n") !=
+               std::string::npos;
+    };
 
     const std::string transcript =
         Paths::claudeDirectory() + "/projects/-home-u-proj/0f1e2d3c-aaaa-bbbb-cccc-000000000001.jsonl";
@@ -311,14 +315,7 @@ TEST(EndToEndTest, TranscriptActivityTakesTheInhibitorsAndQuittingReleasesThem) 
     }
 
     EXPECT_EQ(app.stop(SIGTERM), 0) << app.err();
-    EXPECT_TRUE(waitFor(
-        [&] {
-            const std::string released = testing::readFile(logindLog);
-            return released.find("closed id=1") != std::string::npos &&
-                   released.find("closed id=2") != std::string::npos;
-        },
-        10s))
-        << testing::readFile(logindLog);
+    EXPECT_TRUE(waitFor([&] { return closed(1) && closed(2); }, 10s)) << testing::readFile(logindLog);
     EXPECT_NE(app.err().find("power assertion released kind=idle id=1 reason=stop"), std::string::npos);
 
     // A crash lets go too: the inhibitors are descriptors and close with the process.
@@ -330,14 +327,7 @@ TEST(EndToEndTest, TranscriptActivityTakesTheInhibitorsAndQuittingReleasesThem) 
         return testing::readFile(logindLog).find("inhibit id=4") != std::string::npos;
     })) << crashing.err();
     crashing.stop(SIGKILL);
-    EXPECT_TRUE(waitFor(
-        [&] {
-            const std::string released = testing::readFile(logindLog);
-            return released.find("closed id=3") != std::string::npos &&
-                   released.find("closed id=4") != std::string::npos;
-        },
-        10s))
-        << testing::readFile(logindLog);
+    EXPECT_TRUE(waitFor([&] { return closed(3) && closed(4); }, 10s)) << testing::readFile(logindLog);
 
     ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
     if (savedSession != nullptr) {
