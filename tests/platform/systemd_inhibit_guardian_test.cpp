@@ -68,7 +68,7 @@ TEST_F(SystemdInhibitGuardianTest, HoldsTheLidSwitchWhileTheDeadlineLiesAheadAnd
         SCOPED_TRACE(c.name);
         std::filesystem::remove(log);
         const bool waitsOut = std::string(c.name) == "passed";
-        writeFile(deadline, futureDeadline(waitsOut ? 2 : 600));
+        writeFile(deadline, futureDeadline(waitsOut ? 4 : 600));
         const auto outcome = guardian.arm(lidGuardianLoop(deadline, 1));
         ASSERT_TRUE(outcome.ok) << outcome.message;
         const std::string arguments = readFile(log);
