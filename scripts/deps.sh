@@ -15,6 +15,8 @@ PERCHWELL_TEST_PACKAGES=(
   fonts-dejavu-core xterm xdotool x11-utils trayer openbox
   nodejs
   gnome-keyring dbus-daemon
+  # systemd-inhibit, run by the closed-lid tests against a stand-in logind.
+  systemd
 )
 # The MCP SDK test installs its client with npm; Debian ships npm apart from nodejs.
 command -v npm >/dev/null 2>&1 || PERCHWELL_TEST_PACKAGES+=(npm)

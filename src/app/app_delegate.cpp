@@ -10,6 +10,7 @@
 #include "companion/mascot_controlling.h"
 #include "companion/mascot_window_controller.h"
 #include "companion/menu_bar_controller.h"
+#include "companion/notification_bus.h"
 #include "companion/permissions_manager.h"
 #include "hooks/hook_settings.h"
 #include "hooks/hook_socket_server.h"
@@ -17,8 +18,13 @@
 #include "install/hook_presence_monitor.h"
 #include "install/installation_manager.h"
 #include "install/qt_installation_ui.h"
+#include "keepalive/agent_keepalive_controller.h"
+#include "keepalive/run_notifier.h"
 #include "platform/defaults_domain.h"
+#include "platform/linux/freedesktop_notifications.h"
+#include "platform/linux/logind_power_assertions.h"
 #include "platform/linux/systemctl_runner.h"
+#include "platform/linux/systemd_inhibit_guardian.h"
 #include "platform/paths.h"
 #include "state/coordinator.h"
 #include "state/settings_store.h"
@@ -89,6 +95,7 @@ void AppDelegate::applicationWillTerminate() {
         LaunchAgentManager::bootoutForQuit();
     }
     stopHookServer();
+    removeAgentKeepaliveCommandObservers();
     releaseAgentKeepalive();
 }
 
@@ -217,15 +224,48 @@ void AppDelegate::buildEyeBreak() {
 }
 
 void AppDelegate::buildAgentKeepalive() {
-    // Step 8: the agent keepalive and its command observers are added with the keepalive.
+    auto power =
+        options_.powerAssertions ? options_.powerAssertions : std::make_shared<LogindPowerAssertions>();
+    auto guardian =
+        options_.lidSwitchGuardian ? options_.lidSwitchGuardian : std::make_shared<SystemdInhibitGuardian>();
+    agentKeepalive_ =
+        std::make_unique<AgentKeepaliveController>(*store_, std::move(power), std::move(guardian));
+    installAgentKeepaliveCommandObservers(*agentKeepalive_);
+    // Every live record keeps the machine awake; these connections come before any other
+    // component's, so the keepalive sees each record first.
+    AgentKeepaliveController* keepalive = agentKeepalive_.get();
+    connect(this, &AppDelegate::userPromptIngested, keepalive,
+            [keepalive](const UserEntry& entry) { keepalive->recordActivity(entry.sessionId, "user"); });
+    connect(this, &AppDelegate::assistantIngested, keepalive, [keepalive](const AssistantEntry& entry) {
+        keepalive->recordActivity(entry.sessionId, "assistant");
+    });
+}
+
+void AppDelegate::installAgentKeepaliveCommandObservers(AgentKeepaliveController& keepalive) {
+    removeAgentKeepaliveCommandObservers();
+    NotificationBus& bus = NotificationBus::shared();
+    agentKeepaliveCommandObservers_.push_back(connect(&bus, &NotificationBus::keepaliveStartRequested,
+                                                      &keepalive, &AgentKeepaliveController::startManual));
+    agentKeepaliveCommandObservers_.push_back(
+        connect(&bus, &NotificationBus::keepaliveStopRequested, &keepalive, &AgentKeepaliveController::stop));
 }
 
 void AppDelegate::buildRunNotifier() {
-    // Step 9: the run notifier is added with the notifications.
+    auto notifications =
+        options_.notifications ? options_.notifications : std::make_shared<FreedesktopNotifications>();
+    runNotifier_ = std::make_unique<RunNotifier>(*store_, std::move(notifications));
+    runNotifier_->start();
 }
 
 void AppDelegate::observeKeepaliveSettings() {
-    // Step 10: keepalive settings subscriptions are added with the keepalive.
+    // The signals carry later assignments only, so the current values are skipped.
+    AgentKeepaliveController* keepalive = agentKeepalive_.get();
+    connect(store_, &SettingsStore::agentKeepaliveChanged, keepalive,
+            &AgentKeepaliveController::settingsChanged);
+    connect(store_, &SettingsStore::agentKeepaliveHoldSecondsChanged, keepalive,
+            &AgentKeepaliveController::settingsChanged);
+    connect(store_, &SettingsStore::agentKeepaliveClosedLidModeChanged, keepalive,
+            &AgentKeepaliveController::settingsChanged);
 }
 
 void AppDelegate::buildMenuBar() {
@@ -257,6 +297,13 @@ void AppDelegate::buildMenuBar() {
         connect(mcp_.get(), &MCPServer::isListeningChanged, menuBar_.get(),
                 &MenuBarController::scheduleRebuild);
         connect(mcp_.get(), &MCPServer::lastErrorChanged, menuBar_.get(),
+                &MenuBarController::scheduleRebuild);
+    }
+    if (agentKeepalive_) {
+        QPointer<AgentKeepaliveController> keepalive(agentKeepalive_.get());
+        menuBar_->setKeepaliveAvailability(
+            [keepalive] { return keepalive ? keepalive->unavailableReason() : QString(); });
+        connect(agentKeepalive_.get(), &AgentKeepaliveController::unavailableReasonChanged, menuBar_.get(),
                 &MenuBarController::scheduleRebuild);
     }
     menuBar_->configureButton();
@@ -389,8 +436,19 @@ void AppDelegate::stopHookServer() {
     }
 }
 
+void AppDelegate::removeAgentKeepaliveCommandObservers() {
+    for (const auto& observer : agentKeepaliveCommandObservers_) {
+        disconnect(observer);
+    }
+    agentKeepaliveCommandObservers_.clear();
+}
+
 void AppDelegate::releaseAgentKeepalive() {
-    // The keepalive's release at quit is added with the keepalive.
+    if (agentKeepalive_) {
+        // Releases every inhibitor and clears the closed-lid deadline.
+        agentKeepalive_->stop();
+        agentKeepalive_.reset();
+    }
 }
 
 } // namespace perchwell

@@ -13,6 +13,11 @@
 namespace perchwell {
 
 class AccessibilityMascotBinding;
+class AgentKeepaliveController;
+class DesktopNotifications;
+class LidSwitchGuardian;
+class PowerAssertions;
+class RunNotifier;
 class Coordinator;
 class EyeExerciseController;
 class GazeTracker;
@@ -43,6 +48,11 @@ struct LaunchOptions {
     // Shows the installation offer and starts the installed copy; null means message
     // boxes on a desktop, and no offer (a log line) when headless.
     InstallationUi* installationUi = nullptr;
+    // The keepalive's platform services; null means the system's (logind, systemd-inhibit,
+    // the desktop's notification service).
+    std::shared_ptr<PowerAssertions> powerAssertions;
+    std::shared_ptr<LidSwitchGuardian> lidSwitchGuardian;
+    std::shared_ptr<DesktopNotifications> notifications;
 
     // "--uitesting" anywhere, the executable path included.
     bool uiTesting() const;
@@ -88,6 +98,12 @@ public:
     WorkflowWatcher* workflowWatcher() const { return workflowWatcher_.get(); }
     // Whether Claude Code's settings hold our hook; null before the launch sequence.
     HookPresenceMonitor* hookPresence() const { return hookPresence_.get(); }
+    AgentKeepaliveController* agentKeepalive() const { return agentKeepalive_.get(); }
+    RunNotifier* runNotifier() const { return runNotifier_.get(); }
+
+    // Routes the two keepalive commands of the notification bus to `keepalive`,
+    // replacing any earlier observers.
+    void installAgentKeepaliveCommandObservers(AgentKeepaliveController& keepalive);
 
 signals:
     // The launch sequence has run (every step returned).
@@ -127,6 +143,7 @@ private:
 
     // Teardown steps.
     void stopHookServer();
+    void removeAgentKeepaliveCommandObservers();
     void releaseAgentKeepalive();
 
     LaunchOptions options_;
@@ -155,6 +172,9 @@ private:
     // Last, so destroyed first: the eye break holds the mascot and the coordinator.
     std::unique_ptr<GazeTracker> gazeTracker_;
     std::unique_ptr<EyeExerciseController> eyeExercise_;
+    std::unique_ptr<AgentKeepaliveController> agentKeepalive_;
+    std::vector<QMetaObject::Connection> agentKeepaliveCommandObservers_;
+    std::unique_ptr<RunNotifier> runNotifier_;
 };
 
 } // namespace perchwell

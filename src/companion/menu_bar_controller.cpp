@@ -112,7 +112,7 @@ QString MenuBarController::formatTime(const QDateTime& time) {
     return QLocale::system().toString(time.toLocalTime().time(), QLocale::ShortFormat);
 }
 
-QString MenuBarController::keepaliveTitle(const SettingsStore& store) {
+QString MenuBarController::keepaliveTitle(const SettingsStore& store, const QString& unavailableReason) {
     const QString prefix = QStringLiteral("Agent Keepalive: ");
     if (!store.agentKeepalive()) {
         return prefix + QStringLiteral("off");
@@ -127,6 +127,9 @@ QString MenuBarController::keepaliveTitle(const SettingsStore& store) {
             title += QStringLiteral(" · until ") + formatTime(store.agentKeepaliveReleaseAt());
         }
         return title;
+    }
+    if (!unavailableReason.isEmpty()) {
+        return prefix + QStringLiteral("unavailable");
     }
     if (!store.agentKeepaliveLastActivityAt().isValid()) {
         return prefix + QStringLiteral("waiting for agent activity");
@@ -165,7 +168,9 @@ QMenu* MenuBarController::buildMenu() {
 
     const bool enabled = store_.enabled();
     info(enabled ? QStringLiteral("● Perchwell running") : QStringLiteral("○ Perchwell paused"));
-    info(keepaliveTitle(store_));
+    const QString keepaliveUnavailable = keepaliveUnavailable_ ? keepaliveUnavailable_() : QString();
+    // The system's own words stay one hover away.
+    info(keepaliveTitle(store_, keepaliveUnavailable))->setToolTip(keepaliveUnavailable);
     if (store_.agentKeepaliveActive()) {
         command(QStringLiteral("Stop Vuve Vurer"), &MenuBarController::stopSafeCarry, Qt::CTRL | Qt::Key_K);
     } else {

@@ -45,6 +45,12 @@ public:
     // The delegate hands over the server's values; it also connects the server's change
     // signals to scheduleRebuild().
     void setLocalApi(LocalApiProbe probe) { localApi_ = std::move(probe); }
+    // Why the keepalive cannot hold on this system (null: it can). The delegate also
+    // connects the keepalive's change signal to scheduleRebuild().
+    using KeepaliveAvailabilityProbe = std::function<QString()>;
+    void setKeepaliveAvailability(KeepaliveAvailabilityProbe probe) {
+        keepaliveUnavailable_ = std::move(probe);
+    }
 
     // Creates the tray item with the eye symbol, tool tip "Perchwell".
     void configureButton();
@@ -61,7 +67,7 @@ public:
 
     static QIcon symbolIcon(const QString& symbol);
     // Item 2 and item 9 of the menu, from the values they show.
-    static QString keepaliveTitle(const SettingsStore& store);
+    static QString keepaliveTitle(const SettingsStore& store, const QString& unavailableReason = {});
     static QString localApiLine(qint64 port, const std::optional<LocalApiStatus>& server);
     static QString formatTime(const QDateTime& time);
 
@@ -86,6 +92,7 @@ private:
     PermissionsManager& permissions_;
     QPointer<Coordinator> coordinator_;
     LocalApiProbe localApi_;
+    KeepaliveAvailabilityProbe keepaliveUnavailable_;
     std::unique_ptr<QSystemTrayIcon> item_;
     std::unique_ptr<QMenu> menu_;
     QString buttonSymbol_ = QStringLiteral("eye.fill");

@@ -1,11 +1,14 @@
 #include "app/app_delegate.h"
 #include "app/instance_lock.h"
 #include "app/launch_agent_manager.h"
+#include "companion/notification_bus.h"
 #include "hooks/hook_socket_server.h"
+#include "keepalive/agent_keepalive_controller.h"
 #include "platform/paths.h"
 #include "platform/service_manager_runner.h"
 #include "state/coordinator.h"
 #include "state/settings_store.h"
+#include "support/keepalive_fakes.h"
 #include "support/log_capture.h"
 #include "support/store_fixture.h"
 #include "support/temp_home.h"
@@ -43,6 +46,10 @@ protected:
         o.arguments.insert(o.arguments.end(), extra.begin(), extra.end());
         o.headless = true;
         o.serviceManager = &runner;
+        // Nothing here may take a real inhibitor or show a real notification.
+        o.powerAssertions = power;
+        o.lidSwitchGuardian = std::make_shared<testing::FakeLidSwitchGuardian>();
+        o.notifications = std::make_shared<testing::FakeDesktopNotifications>();
         return o;
     }
     void installUnit() { testing::writeFile(LaunchAgentManager::unitPath(), "[Service]\n"); }
@@ -53,6 +60,7 @@ protected:
     testing::TempHome home;
     LogCapture logs;
     RecordingRunner runner;
+    std::shared_ptr<testing::FakePowerAssertions> power = std::make_shared<testing::FakePowerAssertions>();
     SettingsStore store{Paths::defaultsFile(), nullptr};
 };
 
@@ -214,6 +222,49 @@ TEST(AppDelegateSettingsWindowTest, SettingsWindowOpensOnceOnTheRequestedTabAndI
     EXPECT_EQ(delegate.settingsWindow(), window) << "a closed window is shown again, not rebuilt";
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->property("firstTab").toString(), "permissions");
+}
+
+TEST_F(AppDelegateTest, IngestedRecordsCommandsAndSettingsReachTheKeepaliveAndQuitReleasesIt) {
+    AppDelegate delegate(options(), &store);
+    delegate.applicationDidFinishLaunching();
+    ASSERT_NE(delegate.agentKeepalive(), nullptr);
+    ASSERT_NE(delegate.runNotifier(), nullptr);
+    const auto released = [&](const std::string& reason) {
+        return logs.count("workflow.keepalive", "power assertion released kind=idle id=" +
+                                                    std::to_string(power->created.end()[-2].id) +
+                                                    " reason=" + reason);
+    };
+
+    UserEntry prompt;
+    prompt.sessionId = "0f1e2d3c-aaaa-bbbb-cccc-000000000001";
+    emit delegate.userPromptIngested(prompt);
+    ASSERT_EQ(power->created.size(), 2u);
+    EXPECT_EQ(logs.count("workflow.keepalive", "power assertion acquired kind=idle id=1 source=user"), 1u);
+    EXPECT_TRUE(store.agentKeepaliveActive());
+
+    // The menu's commands arrive through the notification bus.
+    NotificationBus::shared().post(NotificationBus::agentKeepaliveStopRequested);
+    EXPECT_EQ(released("stop"), 1u);
+    NotificationBus::shared().post(NotificationBus::agentKeepaliveStartRequested);
+    EXPECT_EQ(store.agentKeepaliveReason(), "Vuve Vurer Mode");
+    // A settings change reaches it too.
+    store.setAgentKeepalive(false);
+    EXPECT_EQ(released("settings changed"), 1u);
+    AssistantEntry turn;
+    turn.sessionId = "0f1e2d3c";
+    store.setAgentKeepalive(true);
+    emit delegate.assistantIngested(turn);
+    EXPECT_EQ(logs.count("workflow.keepalive", "power assertion acquired kind=idle id=5 source=assistant"),
+              1u);
+
+    delegate.applicationWillTerminate();
+    EXPECT_EQ(released("stop"), 1u);
+    EXPECT_TRUE(power->held.empty());
+    EXPECT_EQ(delegate.agentKeepalive(), nullptr);
+    EXPECT_FALSE(store.agentKeepaliveActive());
+    // The observers went with it.
+    NotificationBus::shared().post(NotificationBus::agentKeepaliveStartRequested);
+    EXPECT_EQ(power->created.size(), 6u);
 }
 
 } // namespace

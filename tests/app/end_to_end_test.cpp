@@ -3,6 +3,7 @@
 #include "common/file_util.h"
 #include "common/unique_fd.h"
 #include "platform/paths.h"
+#include "support/private_bus.h"
 #include "support/process.h"
 #include "support/temp_home.h"
 #include "support/wait_for.h"
@@ -254,6 +255,86 @@ TEST(EndToEndTest, WithoutADisplayTheApplicationRunsHeadlessBySelf) {
               std::string::npos)
         << err;
     EXPECT_FALSE(std::filesystem::exists(Paths::dataFile("hook.sock")));
+}
+
+// Transcript activity keeps the machine awake through logind (a stand-in on a private
+// bus here), and quitting lets go of it.
+TEST(EndToEndTest, TranscriptActivityTakesTheInhibitorsAndQuittingReleasesThem) {
+    testing::TempHome home;
+    testing::PrivateBus bus;
+    if (bus.address().empty()) {
+        GTEST_SKIP() << "dbus-daemon could not be started";
+    }
+    const char* savedSession = ::getenv("DBUS_SESSION_BUS_ADDRESS");
+    const std::string saved = savedSession != nullptr ? savedSession : "";
+    bus.exportAsSystemAndSessionBus();
+    const std::string logindLog = home.path() + "/logind.log";
+    testing::BackgroundProcess logind({binaryPath("pv-fake-dbus-service"), "logind", logindLog});
+    ASSERT_TRUE(waitFor([&] { return testing::readFile(logindLog) == "ready\n"; }, 10s));
+    const auto closed = [&](int id) {
+        return testing::readFile(logindLog).find("closed id=" + std::to_string(id) + "\n") !=
+               std::string::npos;
+    };
+
+    const std::string transcript =
+        Paths::claudeDirectory() + "/projects/-home-u-proj/0f1e2d3c-aaaa-bbbb-cccc-000000000001.jsonl";
+    testing::writeFile(transcript, userLine("u-1", "first prompt"));
+    Background app({binaryPath("perchwell"), "--headless"}, home.path() + "/app.err");
+    ASSERT_TRUE(waitFor([&] {
+        return countRows(Paths::dataFile("workflow.db"),
+                         "SELECT count(*) FROM user_prompts WHERE uuid='u-1'") == 1;
+    })) << app.err();
+    EXPECT_EQ(testing::readFile(logindLog), "ready\n") << "history alone holds nothing";
+
+    append(transcript, userLine("u-2", "second prompt"));
+    EXPECT_TRUE(waitFor([&] {
+        return app.err().find(
+                   "[pv:workflow.keepalive][I] power assertion acquired kind=network id=2 source=user") !=
+               std::string::npos;
+    })) << app.err();
+    EXPECT_NE(
+        app.err().find("[pv:workflow.keepalive][I] power assertion acquired kind=idle id=1 source=user"),
+        std::string::npos);
+    const std::string held = testing::readFile(logindLog);
+    EXPECT_NE(
+        held.find("inhibit id=1 what=idle who=Perchwell mode=block why=Perchwell Agent Keepalive: active "
+                  "Claude Code session 0f1e2d3c (idle sleep)"),
+        std::string::npos)
+        << held;
+    EXPECT_NE(held.find("inhibit id=2 what=idle who=Perchwell mode=block"), std::string::npos) << held;
+    EXPECT_EQ(held.find("closed"), std::string::npos) << held;
+    // As a user would see it, where systemd's tool is installed.
+    const auto listed = runProcess({"/bin/sh", "-c", "systemd-inhibit --list"});
+    if (listed.exitCode != 127) {
+        EXPECT_NE(listed.out.find("2 inhibitors listed."), std::string::npos) << listed.out << listed.err;
+        EXPECT_NE(
+            listed.out.find(
+                "perchwell idle Perchwell Agent Keepalive: active Claude Code session 0f1e2d3c (idle sleep)"),
+            std::string::npos)
+            << listed.out;
+    }
+
+    EXPECT_EQ(app.stop(SIGTERM), 0) << app.err();
+    EXPECT_TRUE(waitFor([&] { return closed(1) && closed(2); }, 10s)) << testing::readFile(logindLog);
+    EXPECT_NE(app.err().find("power assertion released kind=idle id=1 reason=stop"), std::string::npos);
+
+    // A crash lets go too: the inhibitors are descriptors and close with the process.
+    Background crashing({binaryPath("perchwell"), "--headless"}, home.path() + "/crash.err");
+    ASSERT_TRUE(waitFor([&] { return crashing.err().find("[pv:hook-sock]") != std::string::npos; }))
+        << crashing.err();
+    append(transcript, userLine("u-3", "third prompt"));
+    ASSERT_TRUE(waitFor([&] {
+        return testing::readFile(logindLog).find("inhibit id=4") != std::string::npos;
+    })) << crashing.err();
+    crashing.stop(SIGKILL);
+    EXPECT_TRUE(waitFor([&] { return closed(3) && closed(4); }, 10s)) << testing::readFile(logindLog);
+
+    ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    if (savedSession != nullptr) {
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", saved.c_str(), 1);
+    } else {
+        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
 }
 
 } // namespace

@@ -142,6 +142,21 @@ TEST_F(MenuBarControllerTest, KeepaliveTitleCases) {
     }
 }
 
+TEST_F(MenuBarControllerTest, AKeepaliveWithoutLogindSaysItIsUnavailable) {
+    QString reason = "org.freedesktop.DBus.Error.ServiceUnknown: no login1";
+    menuBar.setKeepaliveAvailability([&] { return reason; });
+    store.setAgentKeepalive(true);
+    store.setAgentKeepaliveActive(false);
+    store.setAgentKeepaliveLastActivityAt(QDateTime::currentDateTime());
+    EXPECT_EQ(title(1), "Agent Keepalive: unavailable");
+    // Switched off or holding, the published state says more than the last failure.
+    store.setAgentKeepalive(false);
+    EXPECT_EQ(title(1), "Agent Keepalive: off");
+    store.setAgentKeepalive(true);
+    reason.clear();
+    EXPECT_NE(title(1), "Agent Keepalive: unavailable");
+}
+
 TEST_F(MenuBarControllerTest, LocalApiLineOnlyWhenEnabledAndFromThePublishedValues) {
     std::unique_ptr<QMenu> without(menuBar.buildMenu());
     EXPECT_EQ(actionNamed(without.get(), "MCP / HTTP"), nullptr);
