@@ -155,7 +155,8 @@ TEST_F(DbusBackendsTest, TheRealSystemdInhibitHoldsTheLidSwitchWhileTheGuardianR
     EXPECT_FALSE(std::filesystem::exists(deadline));
 
     logind.reset();
-    logind = serve("logind", logindLog, "refuse");
+    // A log of its own: the first one already says "ready".
+    logind = serve("logind", logindLog + ".refusing", "refuse");
     outcome = SystemdInhibitGuardian().arm(lidGuardianLoop(deadline, 1));
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.message, "Failed to inhibit: Access denied");
