@@ -4,6 +4,7 @@ PERCHWELL_BUILD_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libpcre2-dev libsimdjson-dev nlohmann-json3-dev rapidjson-dev libsqlite3-dev
   qt6-base-dev libx11-dev libsecret-1-dev
+  libxdo-dev
 )
 
 PERCHWELL_TEST_PACKAGES=(
@@ -13,6 +14,7 @@ PERCHWELL_TEST_PACKAGES=(
   fonts-dejavu-core xterm xdotool x11-utils trayer openbox
   nodejs
   gnome-keyring dbus-daemon
+  tmux
 )
 # The MCP SDK test installs its client with npm; Debian ships npm apart from nodejs.
 command -v npm >/dev/null 2>&1 || PERCHWELL_TEST_PACKAGES+=(npm)

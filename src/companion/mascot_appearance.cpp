@@ -71,8 +71,9 @@ MascotAppearance MascotAppearance::of(const MascotState& state) {
     case Kind::exercising:
         return {"Eye Break", state.text, {Colour::purple, 0.26}};
     case Kind::suggestion:
-        return {
-            "Better Prompt", "Paste with Ctrl+V · " + shortenedSuggestion(state.text), {Colour::indigo, 0.30}};
+        return {"Better Prompt",
+                std::string(pasteHintLinux) + shortenedSuggestion(state.text),
+                {Colour::indigo, 0.30}};
     case Kind::paused:
         return {"Paused", "Perchwell is paused", {Colour::gray, 0.14}};
     case Kind::pacing:
