@@ -186,4 +186,25 @@ std::string_view trimHorizontalWhitespace(std::string_view text) {
     return text.substr(begin, end - begin);
 }
 
+size_t characterCount(std::string_view text) {
+    size_t count = 0;
+    for (unsigned char c : text) {
+        count += (c & 0xC0) != 0x80 ? 1 : 0;
+    }
+    return count;
+}
+
+std::string_view firstCharacters(std::string_view text, size_t n) {
+    size_t seen = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            if (seen == n) {
+                return text.substr(0, i);
+            }
+            ++seen;
+        }
+    }
+    return text;
+}
+
 } // namespace perchwell::utf8

@@ -17,4 +17,9 @@ std::string_view trimHorizontalWhitespace(std::string_view text);
 
 bool isAscii(std::string_view text);
 
+// Characters (code points) in `text`; a stray byte counts as one.
+size_t characterCount(std::string_view text);
+// The first `n` characters of `text`, never a split sequence.
+std::string_view firstCharacters(std::string_view text, size_t n);
+
 } // namespace perchwell::utf8
