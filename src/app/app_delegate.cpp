@@ -3,6 +3,10 @@
 #include "api/mcp_restart_pipeline.h"
 #include "api/mcp_server.h"
 #include "app/launch_agent_manager.h"
+#include "assist/auto_continue.h"
+#include "assist/idle_continue_tracker.h"
+#include "assist/prompt_enhancer.h"
+#include "assist/tmux_pane_finder.h"
 #include "common/system_log.h"
 #include "companion/accessibility_mascot_binding.h"
 #include "companion/mascot_controlling.h"
@@ -11,8 +15,10 @@
 #include "companion/permissions_manager.h"
 #include "hooks/hook_settings.h"
 #include "hooks/hook_socket_server.h"
+#include "platform/command_runner.h"
 #include "platform/defaults_domain.h"
 #include "platform/linux/systemctl_runner.h"
+#include "platform/linux/x11_input_automator.h"
 #include "state/coordinator.h"
 #include "state/settings_store.h"
 #include "workflow/workflow_reader.h"
@@ -240,9 +246,47 @@ void AppDelegate::openWorkflowStore() {
     }
     workflowReader_ = std::make_unique<WorkflowReader>();
     workflowWatcher_ = std::make_unique<WorkflowWatcher>(*workflowStore_, *workflowReader_);
-    // 13.3-13.5: idle tracker, prompt enhancer and the idle-threshold subscription are
-    // added with their components.
+    buildIdleTracker();
+    buildPromptEnhancer();
     startWorkflowWatcher();
+}
+
+void AppDelegate::buildIdleTracker() {
+    // 13.3: the automator types only with a display; the session's tmux pane needs none.
+    commandRunner_ = std::make_unique<SpawnCommandRunner>();
+    tmuxPanes_ = std::make_unique<TmuxPaneFinder>(*commandRunner_);
+    if (!options_.headless) {
+        automator_ = std::make_unique<X11InputAutomator>(*commandRunner_);
+    }
+    QPointer<PermissionsManager> permissions(permissions_.get());
+    autoContinue_ = std::make_unique<AutoContinue>(
+        *store_, automator_.get(),
+        [permissions] { return permissions && permissions->accessibilityGranted(); }, tmuxPanes_.get());
+    idleTracker_ = std::make_unique<IdleContinueTracker>(store_->autoContinueIdleSeconds());
+    QPointer<AppDelegate> self(this);
+    idleTracker_->onIdle = [self](const std::string& sessionId) {
+        if (self) {
+            self->injectContinueIfPossible(sessionId);
+        }
+    };
+    idleTracker_->start();
+    // 13.5: repeats change nothing, so they need no filter.
+    connect(store_, &SettingsStore::autoContinueIdleSecondsChanged, idleTracker_.get(),
+            [tracker = idleTracker_.get()](double seconds) { tracker->idleThreshold = seconds; });
+    connect(this, &AppDelegate::userPromptIngested, idleTracker_.get(), &IdleContinueTracker::recordUser);
+    connect(this, &AppDelegate::assistantIngested, idleTracker_.get(), &IdleContinueTracker::recordAssistant);
+}
+
+void AppDelegate::buildPromptEnhancer() {
+    // 13.4: fed only from the transcript watcher, after the idle tracker.
+    promptEnhancer_ = std::make_unique<PromptEnhancer>(*store_, mascot_.get());
+    connect(this, &AppDelegate::userPromptIngested, promptEnhancer_.get(), &PromptEnhancer::consider);
+}
+
+void AppDelegate::injectContinueIfPossible(const std::string& sessionId) {
+    if (autoContinue_ && idleTracker_) {
+        autoContinue_->injectContinueIfPossible(sessionId, idleTracker_->lastCwd(sessionId));
+    }
 }
 
 void AppDelegate::startWorkflowWatcher() {

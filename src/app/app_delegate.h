@@ -13,6 +13,12 @@
 namespace perchwell {
 
 class AccessibilityMascotBinding;
+class AutoContinue;
+class CommandRunner;
+class IdleContinueTracker;
+class InputAutomator;
+class PromptEnhancer;
+class TmuxPaneFinder;
 class Coordinator;
 class HookSocketServer;
 class MascotControlling;
@@ -78,6 +84,11 @@ public:
     // Null when the store could not be opened.
     WorkflowStore* workflowStore() const { return workflowStore_.get(); }
     WorkflowWatcher* workflowWatcher() const { return workflowWatcher_.get(); }
+    IdleContinueTracker* idleTracker() const { return idleTracker_.get(); }
+    PromptEnhancer* promptEnhancer() const { return promptEnhancer_.get(); }
+
+    // Auto Continue's action for a session the idle tracker found quiet.
+    void injectContinueIfPossible(const std::string& sessionId);
 
 signals:
     // The launch sequence has run (every step returned).
@@ -106,6 +117,8 @@ private:
     void observeKeepaliveSettings();   // 10
     void buildMenuBar();               // 11
     void openWorkflowStore();          // 12-14
+    void buildIdleTracker();           // 13.3, 13.5
+    void buildPromptEnhancer();        // 13.4
     void startWorkflowWatcher();       // 13.6
     void wireMascotCallbacks();        // 15
     void showMascot();                 // 16
@@ -138,6 +151,13 @@ private:
     // After the store: the local API holds it and is destroyed before it.
     std::unique_ptr<MCPServer> mcp_;
     std::unique_ptr<MCPRestartPipeline> mcpPipelineCancellable_;
+    // Auto Continue and prompt suggestions; they use the mascot and the settings.
+    std::unique_ptr<CommandRunner> commandRunner_;
+    std::unique_ptr<TmuxPaneFinder> tmuxPanes_;
+    std::unique_ptr<InputAutomator> automator_;
+    std::unique_ptr<AutoContinue> autoContinue_;
+    std::unique_ptr<IdleContinueTracker> idleTracker_;
+    std::unique_ptr<PromptEnhancer> promptEnhancer_;
 };
 
 } // namespace perchwell
