@@ -40,8 +40,8 @@ void AutoContinue::injectContinueIfPossible(const std::string& sessionId,
             injectIntoPane(sessionId, *cwd, search.paneId);
             return;
         }
-        if (search.outcome == PaneSearch::Outcome::several) {
-            // Guessing could type into another agent's prompt.
+        if (search.outcome != PaneSearch::Outcome::none) {
+            // Guessing could type into another agent's prompt, a shell or an editor.
             refuse("[Perchwell] auto-continue: session " + shortId(sessionId) + ": " + search.reason +
                    ", skipping");
             return;

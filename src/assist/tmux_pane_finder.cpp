@@ -124,7 +124,7 @@ PaneSearch TmuxPaneFinder::match(const std::map<int, ProcessInfo>& processes,
                     "), typing into none"};
     }
     if (!background.empty()) {
-        return {PaneSearch::Outcome::none,
+        return {PaneSearch::Outcome::notInFront,
                 {},
                 "claude in " + cwd + " is not in the foreground of its pane (" + paneList(background) + ")"};
     }

@@ -26,8 +26,10 @@ struct TmuxPane {
 };
 
 // Where a session's `claude` runs: exactly one tmux pane, or why none is chosen.
+// `none`: no pane runs it at all; `notInFront` and `several`: panes run it, but none
+// may be typed into (and neither may the terminal in front, which is not the session's).
 struct PaneSearch {
-    enum class Outcome { found, none, several };
+    enum class Outcome { found, none, notInFront, several };
     Outcome outcome = Outcome::none;
     std::string paneId; // found only
     std::string reason; // for the log when nothing was found

@@ -197,6 +197,17 @@ TEST_F(AutoContinueTest, SeveralPanesGetNothingAndNeitherDoesTheTerminalInFront)
                   " (%5, %6), typing into none, skipping");
 }
 
+TEST_F(AutoContinueTest, AStoppedClaudeGetsNothingAndNeitherDoesTheTerminalInFront) {
+    const std::string dir = fixture.home.path();
+    claudeInPane(dir, false);
+    testing::LogCapture logs;
+    EXPECT_EQ(attempt(autoContinue, dir), QString());
+    EXPECT_TRUE(automator.events.empty());
+    EXPECT_EQ(runner.calls.size(), 1u) << "no send-keys";
+    EXPECT_EQ(logs.systemLines().back(), "[Perchwell] auto-continue: session 5e55101d: claude in " + dir +
+                                             " is not in the foreground of its pane (%5), skipping");
+}
+
 TEST_F(AutoContinueTest, WithoutADisplayOnlyAPaneCanBeTypedInto) {
     AutoContinue headless{fixture.store, nullptr, [] { return false; }, &panes};
     testing::LogCapture logs;

@@ -24,7 +24,8 @@ TEST(PromptEnhancerWordsTest, VagueMeansShortOrWithoutActionAndWithoutANumberedP
         {"what is wrong with the address field here", false},  // "add" inside "address"
         {"why does version 3.1 crash on startup now", false},  // a digit and a "."
         {"why does version three crash on startup now", true}, // no digit
-        {"👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦 "
+        {"👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦"
+         " "
          "refactor",
          true}, // few user-perceived characters
     };
