@@ -2,39 +2,9 @@
 
 #include "common/utf8.h"
 
-#include <array>
-
 namespace perchwell {
 
 namespace {
-
-// Length of the UTF-8 sequence starting at `i`, 0 when it is not a valid one.
-size_t sequenceLength(std::string_view s, size_t i, char32_t& cp) {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = byte(i);
-    size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || i + length > s.size()) {
-        return 0;
-    }
-    cp = length == 1 ? c : length == 2 ? c & 0x1F : length == 3 ? c & 0x0F : c & 0x07;
-    for (size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) {
-            return 0;
-        }
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    static constexpr std::array<char32_t, 5> smallest = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < smallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        return 0;
-    }
-    return length;
-}
-
-bool isWhite(char32_t cp) {
-    return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
-           (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F || cp == 0x205F ||
-           cp == 0x3000;
-}
 
 // Where the escape sequence starting at `i` (an ESC) ends.
 size_t skipEscape(std::string_view s, size_t i) {
@@ -74,7 +44,7 @@ std::string ContinueText::terminalSafe(std::string_view text, bool keepLineFeeds
             continue;
         }
         char32_t cp = 0;
-        const size_t length = sequenceLength(text, i, cp);
+        const size_t length = utf8::decode(text, i, cp);
         if (length == 0) {
             ++i;
             continue;
@@ -88,31 +58,6 @@ std::string ContinueText::terminalSafe(std::string_view text, bool keepLineFeeds
         i += length;
     }
     return out;
-}
-
-std::string_view ContinueText::trimmed(std::string_view text) {
-    size_t begin = 0;
-    char32_t cp = 0;
-    while (begin < text.size()) {
-        const size_t length = sequenceLength(text, begin, cp);
-        if (length == 0 || !isWhite(cp)) {
-            break;
-        }
-        begin += length;
-    }
-    size_t end = text.size();
-    while (end > begin) {
-        size_t start = end - 1;
-        while (start > begin && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
-            --start;
-        }
-        const size_t length = sequenceLength(text, start, cp);
-        if (length == 0 || start + length != end || !isWhite(cp)) {
-            break;
-        }
-        end = start;
-    }
-    return text.substr(begin, end - begin);
 }
 
 std::string ContinueText::clean(std::string_view reply) {
@@ -130,7 +75,7 @@ std::string ContinueText::clean(std::string_view reply) {
         }
         start = end + 1;
     }
-    std::string_view text = trimmed(line);
+    std::string_view text = utf8::trimWhitespace(line);
     static constexpr std::string_view quotes[] = {"\"", "'", "`", "「", "」"};
     for (bool changed = true; changed && !text.empty();) {
         changed = false;

@@ -38,9 +38,6 @@ struct ContinueText {
     // Only printable text: escape sequences (CSI, OSC, two-byte), C0 and C1 controls,
     // DEL and invalid UTF-8 removed. Line breaks are dropped too unless kept.
     static std::string terminalSafe(std::string_view text, bool keepLineFeeds = false);
-
-    // Trims white space and line breaks (Unicode spaces included) from both ends.
-    static std::string_view trimmed(std::string_view text);
 };
 
 } // namespace perchwell

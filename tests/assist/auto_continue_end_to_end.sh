@@ -34,16 +34,7 @@ unset TMUX TMUX_PANE DBUS_SESSION_BUS_ADDRESS
 mkdir -p "$XDG_CONFIG_HOME/perchwell" "$XDG_RUNTIME_DIR" "$TMUX_TMPDIR" "$home/bin" && chmod 700 "$XDG_RUNTIME_DIR"
 echo '{"pv.autoContinue": true, "pv.autoContinueIdleSeconds": 1}' > "$XDG_CONFIG_HOME/perchwell/defaults.json"
 
-failures=0
-check() { # check <description> <command...>
-    local what=$1; shift
-    if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
-waitFor() { # waitFor <tries of 50 ms> <command...>
-    local tries=$1; shift
-    for ((i = 0; i < tries; i++)); do "$@" && return 0; sleep 0.05; done
-    return 1
-}
+source "$(dirname "$0")/../support/xvfb_helpers.sh"
 
 # Three sessions, each in a project directory of its own; each transcript exists before
 # the application starts (read as history) and gets one live prompt, long past, later.
@@ -78,7 +69,6 @@ claudeRuns() { grep -qsx claude /proc/[0-9]*/comm; }
 waitFor 100 claudeRuns || { echo "FAIL: the stand-in claude never ran"; exit 1; }
 
 openbox >"$home/openbox.log" 2>&1 & pids+=($!)
-wmReady() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 waitFor 400 wmReady || { echo "FAIL: openbox never started"; exit 1; }
 termOut=$home/xterm-out.txt
 : > "$termOut"
@@ -86,7 +76,6 @@ xterm -title pw-cat -e sh -c "cat > '$termOut'" >"$home/xterm.log" 2>&1 & pids+=
 waitFor 400 xdotool search --name pw-cat >/dev/null || { echo "FAIL: no xterm"; exit 1; }
 term=$(xdotool search --name pw-cat | head -1)
 termHex=$(printf '0x%x' "$term")
-activeWindow() { xprop -root _NET_ACTIVE_WINDOW | awk '{print $NF}'; }
 termActive() { xdotool windowactivate --sync "$term" 2>/dev/null; test "$(activeWindow)" = "$termHex"; }
 waitFor 100 termActive || { echo "FAIL: the xterm never got focus"; exit 1; }
 
