@@ -6,6 +6,7 @@ PERCHWELL_BUILD_PACKAGES=(
   qt6-base-dev libx11-dev libsecret-1-dev
   # Gaze tracking for the eye break: the modules it uses and the cascades (about 90 MB to fetch).
   libopencv-imgproc-dev libopencv-objdetect-dev libopencv-videoio-dev opencv-data
+  libxdo-dev
 )
 
 PERCHWELL_TEST_PACKAGES=(
@@ -17,6 +18,7 @@ PERCHWELL_TEST_PACKAGES=(
   gnome-keyring dbus-daemon
   # systemd-inhibit, run by the closed-lid tests against a stand-in logind.
   systemd
+  tmux
 )
 # The MCP SDK test installs its client with npm; Debian ships npm apart from nodejs.
 command -v npm >/dev/null 2>&1 || PERCHWELL_TEST_PACKAGES+=(npm)

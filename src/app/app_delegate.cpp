@@ -3,6 +3,10 @@
 #include "api/mcp_restart_pipeline.h"
 #include "api/mcp_server.h"
 #include "app/launch_agent_manager.h"
+#include "assist/auto_continue.h"
+#include "assist/idle_continue_tracker.h"
+#include "assist/prompt_enhancer.h"
+#include "assist/tmux_pane_finder.h"
 #include "common/system_log.h"
 #include "companion/accessibility_mascot_binding.h"
 #include "companion/eye_exercise_controller.h"
@@ -20,11 +24,13 @@
 #include "install/qt_installation_ui.h"
 #include "keepalive/agent_keepalive_controller.h"
 #include "keepalive/run_notifier.h"
+#include "platform/command_runner.h"
 #include "platform/defaults_domain.h"
 #include "platform/linux/freedesktop_notifications.h"
 #include "platform/linux/logind_power_assertions.h"
 #include "platform/linux/systemctl_runner.h"
 #include "platform/linux/systemd_inhibit_guardian.h"
+#include "platform/linux/x11_input_automator.h"
 #include "platform/paths.h"
 #include "state/coordinator.h"
 #include "state/settings_store.h"
@@ -325,9 +331,47 @@ void AppDelegate::openWorkflowStore() {
     }
     workflowReader_ = std::make_unique<WorkflowReader>();
     workflowWatcher_ = std::make_unique<WorkflowWatcher>(*workflowStore_, *workflowReader_);
-    // 13.3-13.5: idle tracker, prompt enhancer and the idle-threshold subscription are
-    // added with their components.
+    buildIdleTracker();
+    buildPromptEnhancer();
     startWorkflowWatcher();
+}
+
+void AppDelegate::buildIdleTracker() {
+    // 13.3: the automator types only with a display; the session's tmux pane needs none.
+    commandRunner_ = std::make_unique<SpawnCommandRunner>();
+    tmuxPanes_ = std::make_unique<TmuxPaneFinder>(*commandRunner_);
+    if (!options_.headless) {
+        automator_ = std::make_unique<X11InputAutomator>(*commandRunner_);
+    }
+    QPointer<PermissionsManager> permissions(permissions_.get());
+    autoContinue_ = std::make_unique<AutoContinue>(
+        *store_, automator_.get(),
+        [permissions] { return permissions && permissions->accessibilityGranted(); }, tmuxPanes_.get());
+    idleTracker_ = std::make_unique<IdleContinueTracker>(store_->autoContinueIdleSeconds());
+    QPointer<AppDelegate> self(this);
+    idleTracker_->onIdle = [self](const std::string& sessionId) {
+        if (self) {
+            self->injectContinueIfPossible(sessionId);
+        }
+    };
+    idleTracker_->start();
+    // 13.5: repeats change nothing, so they need no filter.
+    connect(store_, &SettingsStore::autoContinueIdleSecondsChanged, idleTracker_.get(),
+            [tracker = idleTracker_.get()](double seconds) { tracker->idleThreshold = seconds; });
+    connect(this, &AppDelegate::userPromptIngested, idleTracker_.get(), &IdleContinueTracker::recordUser);
+    connect(this, &AppDelegate::assistantIngested, idleTracker_.get(), &IdleContinueTracker::recordAssistant);
+}
+
+void AppDelegate::buildPromptEnhancer() {
+    // 13.4: fed only from the transcript watcher, after the idle tracker.
+    promptEnhancer_ = std::make_unique<PromptEnhancer>(*store_, mascot_.get());
+    connect(this, &AppDelegate::userPromptIngested, promptEnhancer_.get(), &PromptEnhancer::consider);
+}
+
+void AppDelegate::injectContinueIfPossible(const std::string& sessionId) {
+    if (autoContinue_ && idleTracker_) {
+        autoContinue_->injectContinueIfPossible(sessionId, idleTracker_->lastCwd(sessionId));
+    }
 }
 
 void AppDelegate::startWorkflowWatcher() {

@@ -18,6 +18,12 @@ class DesktopNotifications;
 class LidSwitchGuardian;
 class PowerAssertions;
 class RunNotifier;
+class AutoContinue;
+class CommandRunner;
+class IdleContinueTracker;
+class InputAutomator;
+class PromptEnhancer;
+class TmuxPaneFinder;
 class Coordinator;
 class EyeExerciseController;
 class GazeTracker;
@@ -104,6 +110,11 @@ public:
     // Routes the two keepalive commands of the notification bus to `keepalive`,
     // replacing any earlier observers.
     void installAgentKeepaliveCommandObservers(AgentKeepaliveController& keepalive);
+    IdleContinueTracker* idleTracker() const { return idleTracker_.get(); }
+    PromptEnhancer* promptEnhancer() const { return promptEnhancer_.get(); }
+
+    // Auto Continue's action for a session the idle tracker found quiet.
+    void injectContinueIfPossible(const std::string& sessionId);
 
 signals:
     // The launch sequence has run (every step returned).
@@ -134,6 +145,8 @@ private:
     void observeKeepaliveSettings();   // 10
     void buildMenuBar();               // 11
     void openWorkflowStore();          // 12-14
+    void buildIdleTracker();           // 13.3, 13.5
+    void buildPromptEnhancer();        // 13.4
     void startWorkflowWatcher();       // 13.6
     void wireMascotCallbacks();        // 15
     void showMascot();                 // 16
@@ -175,6 +188,13 @@ private:
     std::unique_ptr<AgentKeepaliveController> agentKeepalive_;
     std::vector<QMetaObject::Connection> agentKeepaliveCommandObservers_;
     std::unique_ptr<RunNotifier> runNotifier_;
+    // Auto Continue and prompt suggestions; they use the mascot and the settings.
+    std::unique_ptr<CommandRunner> commandRunner_;
+    std::unique_ptr<TmuxPaneFinder> tmuxPanes_;
+    std::unique_ptr<InputAutomator> automator_;
+    std::unique_ptr<AutoContinue> autoContinue_;
+    std::unique_ptr<IdleContinueTracker> idleTracker_;
+    std::unique_ptr<PromptEnhancer> promptEnhancer_;
 };
 
 } // namespace perchwell

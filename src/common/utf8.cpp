@@ -9,28 +9,6 @@
 namespace perchwell::utf8 {
 namespace {
 
-// Decodes one code point; returns its length, or 0 for an invalid sequence.
-size_t decode(std::string_view s, size_t i, char32_t& cp) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    size_t len = b0 < 0x80 ? 1 : (b0 >> 5) == 0x6 ? 2 : (b0 >> 4) == 0xE ? 3 : (b0 >> 3) == 0x1E ? 4 : 0;
-    if (len == 0 || i + len > s.size()) {
-        return 0;
-    }
-    cp = len == 1 ? b0 : len == 2 ? (b0 & 0x1F) : len == 3 ? (b0 & 0x0F) : (b0 & 0x07);
-    for (size_t k = 1; k < len; ++k) {
-        const auto b = static_cast<unsigned char>(s[i + k]);
-        if ((b >> 6) != 0x2) {
-            return 0;
-        }
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    static constexpr char32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < minimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        return 0;
-    }
-    return len;
-}
-
 void encode(char32_t cp, std::string& out) {
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
@@ -60,7 +38,59 @@ bool isHorizontalSpace(char32_t cp) {
            cp == 0x202F || cp == 0x205F || cp == 0x3000;
 }
 
+bool isLineBreak(char32_t cp) {
+    return (cp >= '\n' && cp <= '\r') || cp == 0x85 || cp == 0x2028 || cp == 0x2029;
+}
+
+template <typename Predicate> std::string_view trim(std::string_view text, Predicate drop) {
+    size_t begin = 0;
+    while (begin < text.size()) {
+        char32_t cp = 0;
+        const size_t len = decode(text, begin, cp);
+        if (len == 0 || !drop(cp)) {
+            break;
+        }
+        begin += len;
+    }
+    size_t end = text.size();
+    while (end > begin) {
+        // Step back to the start of the last code point.
+        size_t start = end - 1;
+        while (start > begin && (static_cast<unsigned char>(text[start]) >> 6) == 0x2) {
+            --start;
+        }
+        char32_t cp = 0;
+        const size_t len = decode(text, start, cp);
+        if (len == 0 || start + len != end || !drop(cp)) {
+            break;
+        }
+        end = start;
+    }
+    return text.substr(begin, end - begin);
+}
+
 } // namespace
+
+size_t decode(std::string_view s, size_t i, char32_t& cp) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    size_t len = b0 < 0x80 ? 1 : (b0 >> 5) == 0x6 ? 2 : (b0 >> 4) == 0xE ? 3 : (b0 >> 3) == 0x1E ? 4 : 0;
+    if (len == 0 || i + len > s.size()) {
+        return 0;
+    }
+    cp = len == 1 ? b0 : len == 2 ? (b0 & 0x1F) : len == 3 ? (b0 & 0x0F) : (b0 & 0x07);
+    for (size_t k = 1; k < len; ++k) {
+        const auto b = static_cast<unsigned char>(s[i + k]);
+        if ((b >> 6) != 0x2) {
+            return 0;
+        }
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    static constexpr char32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < minimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        return 0;
+    }
+    return len;
+}
 
 bool isValid(std::string_view text) {
     // Plain ASCII, the usual case, is checked 32 bytes at a time; the hook role must not
@@ -160,30 +190,32 @@ std::string lowercased(std::string_view text) {
 }
 
 std::string_view trimHorizontalWhitespace(std::string_view text) {
-    size_t begin = 0;
-    while (begin < text.size()) {
-        char32_t cp = 0;
-        const size_t len = decode(text, begin, cp);
-        if (len == 0 || !isHorizontalSpace(cp)) {
-            break;
-        }
-        begin += len;
+    return trim(text, isHorizontalSpace);
+}
+
+std::string_view trimWhitespace(std::string_view text) {
+    return trim(text, [](char32_t cp) { return isHorizontalSpace(cp) || isLineBreak(cp); });
+}
+
+size_t characterCount(std::string_view text) {
+    size_t count = 0;
+    for (unsigned char c : text) {
+        count += (c & 0xC0) != 0x80 ? 1 : 0;
     }
-    size_t end = text.size();
-    while (end > begin) {
-        // Step back to the start of the last code point.
-        size_t start = end - 1;
-        while (start > begin && (static_cast<unsigned char>(text[start]) >> 6) == 0x2) {
-            --start;
+    return count;
+}
+
+std::string_view firstCharacters(std::string_view text, size_t n) {
+    size_t seen = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            if (seen == n) {
+                return text.substr(0, i);
+            }
+            ++seen;
         }
-        char32_t cp = 0;
-        const size_t len = decode(text, start, cp);
-        if (len == 0 || start + len != end || !isHorizontalSpace(cp)) {
-            break;
-        }
-        end = start;
     }
-    return text.substr(begin, end - begin);
+    return text;
 }
 
 } // namespace perchwell::utf8

@@ -1,39 +1,13 @@
 #include "companion/mascot_appearance.h"
 
+#include "common/utf8.h"
+
 namespace perchwell {
 
 namespace {
 
 constexpr size_t suggestionLimit = 60;
 constexpr size_t suggestionKept = 58;
-
-bool isContinuationByte(unsigned char c) {
-    return (c & 0xC0) == 0x80;
-}
-
-// Byte offsets at which characters (code points) start; a stray byte counts as one.
-size_t characterCount(std::string_view text) {
-    size_t count = 0;
-    for (unsigned char c : text) {
-        if (!isContinuationByte(c)) {
-            ++count;
-        }
-    }
-    return count;
-}
-
-std::string_view firstCharacters(std::string_view text, size_t n) {
-    size_t seen = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (!isContinuationByte(static_cast<unsigned char>(text[i]))) {
-            if (seen == n) {
-                return text.substr(0, i);
-            }
-            ++seen;
-        }
-    }
-    return text;
-}
 
 } // namespace
 
@@ -56,10 +30,10 @@ uint32_t MascotTint::rgb() const {
 }
 
 std::string MascotAppearance::shortenedSuggestion(std::string_view text) {
-    if (characterCount(text) <= suggestionLimit) {
+    if (utf8::characterCount(text) <= suggestionLimit) {
         return std::string(text);
     }
-    return std::string(firstCharacters(text, suggestionKept)) + "…";
+    return std::string(utf8::firstCharacters(text, suggestionKept)) + "…";
 }
 
 MascotAppearance MascotAppearance::of(const MascotState& state) {
@@ -71,8 +45,9 @@ MascotAppearance MascotAppearance::of(const MascotState& state) {
     case Kind::exercising:
         return {"Eye Break", state.text, {Colour::purple, 0.26}};
     case Kind::suggestion:
-        return {
-            "Better Prompt", "Paste with Ctrl+V · " + shortenedSuggestion(state.text), {Colour::indigo, 0.30}};
+        return {"Better Prompt",
+                std::string(pasteHintLinux) + shortenedSuggestion(state.text),
+                {Colour::indigo, 0.30}};
     case Kind::paused:
         return {"Paused", "Perchwell is paused", {Colour::gray, 0.14}};
     case Kind::pacing:

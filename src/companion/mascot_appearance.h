@@ -28,6 +28,11 @@ struct MascotAppearance {
 
     static MascotAppearance of(const MascotState& state);
 
+    // How a suggestion tells the user to paste it: terminals on Linux paste with
+    // Ctrl+Shift+V; the macOS text stays for that backend.
+    static constexpr std::string_view pasteHintLinux = "Paste with Ctrl+Shift+V · ";
+    static constexpr std::string_view pasteHintMacOS = "Paste with ⌘V · ";
+
     // A suggestion longer than 60 characters is cut to its first 58 plus "…".
     static std::string shortenedSuggestion(std::string_view text);
 };

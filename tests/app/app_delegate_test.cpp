@@ -1,6 +1,7 @@
 #include "app/app_delegate.h"
 #include "app/instance_lock.h"
 #include "app/launch_agent_manager.h"
+#include "assist/idle_continue_tracker.h"
 #include "companion/notification_bus.h"
 #include "hooks/hook_socket_server.h"
 #include "keepalive/agent_keepalive_controller.h"
@@ -164,6 +165,40 @@ TEST_F(AppDelegateTest, UnopenableWorkflowStoreLeavesTheRestRunning) {
     });
     EXPECT_TRUE(logged);
     EXPECT_TRUE(delegate.hookServer()->running());
+    EXPECT_EQ(delegate.idleTracker(), nullptr);
+    EXPECT_EQ(delegate.promptEnhancer(), nullptr);
+}
+
+TEST_F(AppDelegateTest, IdleTrackerFollowsLivePromptsAndTheThresholdSetting) {
+    const std::string transcript =
+        Paths::claudeDirectory() + "/projects/-home-u-proj/0f1e2d3c-aaaa-bbbb-cccc-000000000003.jsonl";
+    const std::string session = "0f1e2d3c-aaaa-bbbb-cccc-000000000003";
+    const auto prompt = [&](const std::string& uuid) {
+        return R"({"type":"user","uuid":")" + uuid + R"(","sessionId":")" + session +
+               R"(","timestamp":"2026-12-06T10:00:00Z","cwd":"/home/u/proj","message":{"role":"user","content":"go"}})" +
+               "\n";
+    };
+    testing::writeFile(transcript, prompt("old"));
+    store.setAutoContinueIdleSeconds(90);
+    AppDelegate delegate(options(), &store);
+    delegate.applicationDidFinishLaunching();
+    IdleContinueTracker* tracker = delegate.idleTracker();
+    ASSERT_NE(tracker, nullptr);
+    EXPECT_NE(delegate.promptEnhancer(), nullptr);
+    EXPECT_TRUE(tracker->isChecking());
+    EXPECT_EQ(tracker->idleThreshold, 90);
+    store.setAutoContinueIdleSeconds(15);
+    EXPECT_EQ(tracker->idleThreshold, 15);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.workflowWatcher()->watchState().files == 1; }, 10000));
+    EXPECT_EQ(tracker->lastCwd(session), std::nullopt) << "history is not live work";
+    {
+        std::ofstream out(transcript, std::ios::app);
+        out << prompt("new");
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tracker->lastCwd(session).has_value(); }, 10000));
+    EXPECT_EQ(tracker->lastCwd(session), "/home/u/proj");
+    delegate.applicationWillTerminate();
 }
 
 TEST_F(AppDelegateTest, WatcherRecordsArriveOnTheMainThread) {

@@ -21,8 +21,8 @@ TEST(MascotAppearanceTest, EachStateHasItsTitleDetailAndTint) {
          Colour::red, 0.26},
         {MascotState::exercising("Look at the top-left corner"), "Eye Break", "Look at the top-left corner",
          Colour::purple, 0.26},
-        {MascotState::suggestion("Add tests first"), "Better Prompt", "Paste with Ctrl+V · Add tests first",
-         Colour::indigo, 0.30},
+        {MascotState::suggestion("Add tests first"), "Better Prompt",
+         "Paste with Ctrl+Shift+V · Add tests first", Colour::indigo, 0.30},
         {MascotState::paused(), "Paused", "Perchwell is paused", Colour::gray, 0.14},
         {MascotState::pacing(), "Watching", "Waiting for Claude Code...", Colour::yellow, 0.10},
         {MascotState::happy(), "Done", "Auto-answered", Colour::green, 0.26},
@@ -63,7 +63,7 @@ TEST(MascotAppearanceTest, SuggestionIsCutOnlyPastSixtyCharacters) {
         EXPECT_EQ(MascotAppearance::shortenedSuggestion(c.text), c.expected) << c.text;
     }
     EXPECT_EQ(MascotAppearance::of(MascotState::suggestion(sixtyOne)).detail,
-              "Paste with Ctrl+V · " + std::string(58, 'b') + "…");
+              "Paste with Ctrl+Shift+V · " + std::string(58, 'b') + "…");
 }
 
 } // namespace

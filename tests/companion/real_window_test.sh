@@ -28,20 +28,9 @@ mkdir -p "$XDG_CONFIG_HOME/perchwell" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNT
 echo '{"pv.mascotHomeCorner": "bottomLeft", "pv.enabled": false}' > "$XDG_CONFIG_HOME/perchwell/defaults.json"
 unset DBUS_SESSION_BUS_ADDRESS # the tray below is an XEmbed one
 
-failures=0
-check() { # check <description> <command...>
-    local what=$1; shift
-    if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
-waitFor() { # waitFor <tries of 50 ms> <command...>
-    local tries=$1; shift
-    for ((i = 0; i < tries; i++)); do "$@" && return 0; sleep 0.05; done
-    return 1
-}
+source "$(dirname "$0")/../support/xvfb_helpers.sh"
 
 openbox >"$home/openbox.log" 2>&1 & pids+=($!)
-# Focus checks mean nothing until the window manager manages windows.
-wmReady() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 waitFor 400 wmReady || { echo "FAIL: openbox never started"; cat "$home/openbox.log"; exit 1; }
 trayer --edge top --align right --widthtype pixel --width 120 --height 24 >/dev/null 2>&1 & pids+=($!)
 trayerPid=$!
@@ -49,7 +38,6 @@ xterm -title pw-xterm -geometry 200x70+0+0 >"$home/xterm.log" 2>&1 & pids+=($!)
 waitFor 400 xdotool search --name pw-xterm >/dev/null || { echo "FAIL: no xterm"; cat "$home/xterm.log"; exit 1; }
 term=$(xdotool search --name pw-xterm | head -1)
 xdotool windowsize --sync "$term" 1920 1080 # the panel's corners all lie over it
-activeWindow() { xprop -root _NET_ACTIVE_WINDOW | awk '{print $NF}'; }
 termHex=$(printf '0x%x' "$term")
 termActive() { xdotool windowactivate --sync "$term" 2>/dev/null; test "$(activeWindow)" = "$termHex"; }
 waitFor 100 termActive || { echo "FAIL: the xterm never got focus"; exit 1; }
