@@ -1,0 +1,76 @@
+#include "analytics/grapheme_text.h"
+
+#include <unicode/ubrk.h>
+#include <unicode/utext.h>
+
+#include <memory>
+
+namespace perchwell::graphemes {
+namespace {
+
+// Calls `boundary` with each character boundary after the first until it returns false.
+template <typename F> void walk(std::string_view text, F boundary) {
+    if (text.empty()) {
+        return;
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    UText* ut = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
+    std::unique_ptr<UText, decltype(&utext_close)> utext(ut, &utext_close);
+    UBreakIterator* bi = ubrk_open(UBRK_CHARACTER, nullptr, nullptr, 0, &status);
+    std::unique_ptr<UBreakIterator, decltype(&ubrk_close)> breaks(bi, &ubrk_close);
+    if (U_FAILURE(status)) {
+        // Without ICU's data every byte counts as a character: never a crash.
+        for (size_t i = 1; i <= text.size() && boundary(i); ++i) {
+        }
+        return;
+    }
+    ubrk_setUText(bi, ut, &status);
+    for (int32_t b = ubrk_next(bi); b != UBRK_DONE; b = ubrk_next(bi)) {
+        if (!boundary(static_cast<size_t>(b))) {
+            return;
+        }
+    }
+}
+
+} // namespace
+
+size_t count(std::string_view text) {
+    size_t n = 0;
+    walk(text, [&](size_t) {
+        ++n;
+        return true;
+    });
+    return n;
+}
+
+size_t byteOffset(std::string_view text, size_t n) {
+    if (n == 0) {
+        return 0;
+    }
+    size_t seen = 0;
+    size_t offset = text.size();
+    walk(text, [&](size_t b) {
+        if (++seen == n) {
+            offset = b;
+            return false;
+        }
+        return true;
+    });
+    return offset;
+}
+
+std::string_view slice(std::string_view text, size_t from, size_t n) {
+    const size_t start = byteOffset(text, from);
+    const std::string_view rest = text.substr(start);
+    return rest.substr(0, byteOffset(rest, n));
+}
+
+std::string truncated(std::string_view text, size_t limit) {
+    const size_t cut = byteOffset(text, limit);
+    if (cut >= text.size()) {
+        return std::string(text);
+    }
+    return std::string(text.substr(0, byteOffset(text, limit - 1))) + "\u2026";
+}
+
+} // namespace perchwell::graphemes
