@@ -1,5 +1,7 @@
 #include "app/entry_point.h"
 
+#include "analytics/trace_parser.h"
+#include "analytics/usage_report.h"
 #include "common/system_log.h"
 #include "hooks/hook_command.h"
 
@@ -53,6 +55,10 @@ std::vector<std::string> EntryPoint::desktopLibraryCandidates(const std::string&
 int EntryPoint::main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv, argv + argc);
     if (!isHookMode(arguments)) {
+        if (arguments.size() > 1 && arguments[1] == "usage") {
+            // Token reports without a window: the desktop library is never loaded.
+            return UsageReport::run({arguments.begin() + 2, arguments.end()}, TraceParser::defaultRoot());
+        }
         return runApplication(argc, argv);
     }
     // A reader that closed its end must not kill us: the exit status stays 0.
