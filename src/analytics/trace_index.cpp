@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace perchwell {
@@ -192,13 +193,17 @@ TranscriptPass::Outcome TraceIndex::refresh() {
     return outcome;
 }
 
-std::optional<TraceEntry> TraceIndex::readBack(const Record& r) const {
-    UniqueFd fd(::open(pass_.files()[r.file].c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) {
+std::optional<TraceEntry> TraceIndex::readBack(const Record& r, OpenFiles& open) const {
+    auto it = open.find(r.file);
+    if (it == open.end()) {
+        it =
+            open.emplace(r.file, UniqueFd(::open(pass_.files()[r.file].c_str(), O_RDONLY | O_CLOEXEC))).first;
+    }
+    if (!it->second.valid()) {
         return std::nullopt;
     }
     std::string line(r.length, '\0');
-    if (!preadAll(fd.get(), line.data(), line.size(), r.offset)) {
+    if (!preadAll(it->second.get(), line.data(), line.size(), r.offset)) {
         return std::nullopt;
     }
     return TraceParser::parse(line);
@@ -239,15 +244,36 @@ std::vector<TraceSearch::Hit> TraceIndex::search(std::string_view query) const {
     }
     std::sort(candidates.begin(), candidates.end(),
               [this](uint32_t a, uint32_t b) { return rank_[a] < rank_[b]; });
-    for (uint32_t c : candidates) {
-        if (auto entry = readBack(records_[c])) {
-            TraceSearch::hitsFor(*entry, tokens, hits);
+    // Reading back and snippets cost most when many entries match: split across cores,
+    // each taking a contiguous run so the hits stay in order.
+    const size_t parts = std::clamp<size_t>(candidates.size() / 256, 1, std::max(1u, pass_.workers()));
+    std::vector<std::vector<TraceSearch::Hit>> found(parts);
+    const auto verify = [&](size_t part) {
+        OpenFiles open;
+        const size_t from = candidates.size() * part / parts;
+        const size_t to = candidates.size() * (part + 1) / parts;
+        for (size_t i = from; i < to; ++i) {
+            if (auto entry = readBack(records_[candidates[i]], open)) {
+                TraceSearch::hitsFor(*entry, tokens, found[part]);
+            }
         }
+    };
+    std::vector<std::thread> threads;
+    for (size_t p = 1; p < parts; ++p) {
+        threads.emplace_back(verify, p);
+    }
+    verify(0);
+    for (auto& t : threads) {
+        t.join();
+    }
+    for (auto& part : found) {
+        std::move(part.begin(), part.end(), std::back_inserter(hits));
     }
     return hits;
 }
 
 std::vector<TraceTurn> TraceIndex::sessionTurns(const std::string& sessionId) const {
+    OpenFiles open;
     std::vector<TraceTurn> turns;
     const auto it = sessionIndex_.find(sessionId);
     if (it == sessionIndex_.end()) {
@@ -257,7 +283,7 @@ std::vector<TraceTurn> TraceIndex::sessionTurns(const std::string& sessionId) co
         if (records_[i].session != it->second) {
             continue;
         }
-        if (auto entry = readBack(records_[i]); entry && entry->assistant()) {
+        if (auto entry = readBack(records_[i], open); entry && entry->assistant()) {
             turns.push_back(std::move(*entry->assistant()));
         }
     }
@@ -265,9 +291,10 @@ std::vector<TraceTurn> TraceIndex::sessionTurns(const std::string& sessionId) co
 }
 
 std::vector<TraceEntry> TraceIndex::entries() const {
+    OpenFiles open;
     std::vector<TraceEntry> out;
     for (uint32_t i : order_) {
-        if (auto entry = readBack(records_[i])) {
+        if (auto entry = readBack(records_[i], open)) {
             out.push_back(std::move(*entry));
         }
     }

@@ -58,7 +58,9 @@ private:
 
     void reset();
     static void appendSearchText(const TraceEntry& entry, std::string& out);
-    std::optional<TraceEntry> readBack(const Record& r) const;
+    // Open transcripts of one reader, by file index.
+    using OpenFiles = std::unordered_map<uint32_t, UniqueFd>;
+    std::optional<TraceEntry> readBack(const Record& r, OpenFiles& open) const;
     bool earlier(uint32_t a, uint32_t b) const;
 
     TranscriptPass pass_;

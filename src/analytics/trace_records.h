@@ -22,6 +22,7 @@ struct TokenUsage {
     std::optional<int> cacheHitPercent() const;
 
     TokenUsage& operator+=(const TokenUsage& other);
+    TokenUsage operator+(const TokenUsage& other) const { return TokenUsage(*this) += other; }
     TokenUsage operator-(const TokenUsage& other) const;
     // Field-wise maximum: the repeated usage of one message's lines counted once.
     static TokenUsage fieldMax(const TokenUsage& a, const TokenUsage& b);

@@ -71,16 +71,17 @@ std::string TraceSearch::snippet(std::string_view text, std::string_view token) 
         return std::string(graphemes::slice(text, 0, width));
     }
     const size_t distance = graphemes::count(std::string_view(lower).substr(0, at));
-    const size_t length = graphemes::count(text);
-    const size_t position = std::min(distance, length);
-    const size_t start = position > before ? position - before : 0;
+    // The lower-cased text has as many characters as the text, save for rare case
+    // mappings; slice() stops at the end either way.
+    const size_t start = distance > before ? distance - before : 0;
     const std::string_view piece = graphemes::slice(text, start, width);
+    const bool reachesEnd = piece.data() + piece.size() == text.data() + text.size();
     std::string out;
     if (start > 0) {
         out = "\u2026";
     }
     out.append(piece);
-    if (start + graphemes::count(piece) < length) {
+    if (!reachesEnd) {
         out.append("\u2026");
     }
     return out;
