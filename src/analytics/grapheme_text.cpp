@@ -9,10 +9,31 @@ namespace perchwell::graphemes {
 namespace {
 
 // Calls `boundary` with each character boundary after the first until it returns false.
+template <typename F> void walkWithIcu(std::string_view text, size_t base, F& boundary);
+
+// ASCII other than CR is one character per byte, and a boundary lies between two such
+// bytes; ICU is asked only from the byte before the first other one.
 template <typename F> void walk(std::string_view text, F boundary) {
     if (text.empty()) {
         return;
     }
+    size_t special = 0;
+    while (special < text.size() && static_cast<unsigned char>(text[special]) < 0x80 &&
+           text[special] != '\r') {
+        ++special;
+    }
+    const size_t plain = special == text.size() ? special : (special > 0 ? special - 1 : 0);
+    for (size_t i = 1; i <= plain; ++i) {
+        if (!boundary(i)) {
+            return;
+        }
+    }
+    if (plain < text.size()) {
+        walkWithIcu(text.substr(plain), plain, boundary);
+    }
+}
+
+template <typename F> void walkWithIcu(std::string_view text, size_t base, F& boundary) {
     // Opening an iterator costs far more than using one: one per thread, kept.
     thread_local UErrorCode openStatus = U_ZERO_ERROR;
     thread_local std::unique_ptr<UBreakIterator, decltype(&ubrk_close)> breaks(
@@ -23,13 +44,13 @@ template <typename F> void walk(std::string_view text, F boundary) {
     UBreakIterator* bi = breaks.get();
     if (U_FAILURE(openStatus) || U_FAILURE(status) || bi == nullptr) {
         // Without ICU's data every byte counts as a character: never a crash.
-        for (size_t i = 1; i <= text.size() && boundary(i); ++i) {
+        for (size_t i = 1; i <= text.size() && boundary(base + i); ++i) {
         }
         return;
     }
     ubrk_setUText(bi, ut, &status);
     for (int32_t b = ubrk_next(bi); b != UBRK_DONE; b = ubrk_next(bi)) {
-        if (!boundary(static_cast<size_t>(b))) {
+        if (!boundary(base + static_cast<size_t>(b))) {
             return;
         }
     }

@@ -254,7 +254,8 @@ std::vector<TraceSearch::Hit> TraceIndex::search(std::string_view query) const {
         const size_t to = candidates.size() * (part + 1) / parts;
         for (size_t i = from; i < to; ++i) {
             if (auto entry = readBack(records_[candidates[i]], open)) {
-                TraceSearch::hitsFor(*entry, tokens, found[part]);
+                TraceSearch::hitsFor(std::make_shared<const TraceEntry>(std::move(*entry)), tokens,
+                                     found[part]);
             }
         }
     };

@@ -25,7 +25,7 @@ std::string_view toString(TraceSearch::Hit::HitField field) {
 }
 
 std::string TraceSearch::Hit::identifier() const {
-    return entry.identifier() + "::" + std::string(toString(field));
+    return entry->identifier() + "::" + std::string(toString(field));
 }
 
 std::vector<std::string> TraceSearch::tokenize(std::string_view query) {
@@ -87,29 +87,30 @@ std::string TraceSearch::snippet(std::string_view text, std::string_view token) 
     return out;
 }
 
-void TraceSearch::hitsFor(const TraceEntry& entry, const std::vector<std::string>& tokens,
+void TraceSearch::hitsFor(std::shared_ptr<const TraceEntry> shared, const std::vector<std::string>& tokens,
                           std::vector<Hit>& out) {
+    const TraceEntry& entry = *shared;
     using F = Hit::HitField;
     if (const auto* u = entry.user()) {
         if (matchesAll(u->text, tokens)) {
-            out.push_back({entry, F::userText, snippet(u->text, tokens.front())});
+            out.push_back({shared, F::userText, snippet(u->text, tokens.front())});
         }
         return;
     }
     const auto* a = entry.assistant();
     if (matchesAll(a->text, tokens)) {
-        out.push_back({entry, F::assistantText, snippet(a->text, tokens.front())});
+        out.push_back({shared, F::assistantText, snippet(a->text, tokens.front())});
     }
     for (const auto& tool : a->toolUses) {
         if (matchesAll(tool.name, tokens)) {
-            out.push_back({entry, F::toolName, tool.name});
+            out.push_back({shared, F::toolName, tool.name});
         }
         if (matchesAll(tool.inputJSON, tokens)) {
-            out.push_back({entry, F::toolInput, snippet(tool.inputJSON, tokens.front())});
+            out.push_back({shared, F::toolInput, snippet(tool.inputJSON, tokens.front())});
         }
     }
     if (a->model && matchesAll(*a->model, tokens)) {
-        out.push_back({entry, F::model, *a->model});
+        out.push_back({shared, F::model, *a->model});
     }
 }
 
@@ -121,7 +122,7 @@ std::vector<TraceSearch::Hit> TraceSearch::run(std::string_view query,
         return hits;
     }
     for (const auto& entry : entries) {
-        hitsFor(entry, tokens, hits);
+        hitsFor(std::make_shared<const TraceEntry>(entry), tokens, hits);
     }
     return hits;
 }

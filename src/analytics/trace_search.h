@@ -2,6 +2,7 @@
 
 #include "analytics/trace_records.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,18 +16,21 @@ class TraceSearch {
 public:
     struct Hit {
         enum class HitField { userText, assistantText, toolName, toolInput, model };
-        TraceEntry entry;
+        // Shared by the hits of one entry: a long tool result is kept once.
+        std::shared_ptr<const TraceEntry> entry;
         HitField field;
         std::string snippet;
 
         // The entry's identifier, "::", the field's raw text.
         std::string identifier() const;
-        bool operator==(const Hit&) const = default;
+        bool operator==(const Hit& other) const {
+            return *entry == *other.entry && field == other.field && snippet == other.snippet;
+        }
     };
 
     static std::vector<Hit> run(std::string_view query, const std::vector<TraceEntry>& entries);
     // The hits of one entry for already tokenised, non-empty tokens, appended in field order.
-    static void hitsFor(const TraceEntry& entry, const std::vector<std::string>& tokens,
+    static void hitsFor(std::shared_ptr<const TraceEntry> entry, const std::vector<std::string>& tokens,
                         std::vector<Hit>& out);
 
     static std::vector<std::string> tokenize(std::string_view query);
