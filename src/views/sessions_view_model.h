@@ -37,6 +37,9 @@ public:
     // Every loaded session (unfiltered) per source, in the board's source order.
     std::vector<std::pair<SessionSource, int64_t>> sourceBreakdown() const;
 
+    // Tests set the loaded cards directly.
+    void setCardsForTesting(std::vector<SessionCard> cards) { sessions_ = std::move(cards); }
+
     static const char* displayLabel(SessionSource source);
     // "Open Terminal in <dir> and run: claude --dangerously-skip-permissions".
     static std::string launchHelpText(const std::string& cwd);
