@@ -4,6 +4,7 @@ PERCHWELL_BUILD_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libpcre2-dev libsimdjson-dev nlohmann-json3-dev rapidjson-dev libsqlite3-dev
   qt6-base-dev libx11-dev libsecret-1-dev
+  libicu-dev
 )
 
 PERCHWELL_TEST_PACKAGES=(
