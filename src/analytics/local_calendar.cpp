@@ -1,5 +1,7 @@
 #include "analytics/local_calendar.h"
 
+#include "workflow/jsonl_parser.h"
+
 #include <cstdio>
 #include <ctime>
 
@@ -15,16 +17,7 @@ int64_t floorDiv(int64_t a, int64_t b) {
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
 }
 
-// Days from 1970-01-01 to y-m-d (proleptic Gregorian) and back.
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
+// The inverse of JSONLParser::daysFromCivil.
 void civilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
     z += 719468;
     const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
@@ -88,7 +81,7 @@ int64_t LocalCalendar::parseDate(const std::string& text) {
         d > 31) {
         return -1;
     }
-    const int64_t day = daysFromCivil(y, m, d);
+    const int64_t day = JSONLParser::daysFromCivil(y, m, d);
     int64_t cy;
     unsigned cm, cd;
     civilFromDays(day, cy, cm, cd);

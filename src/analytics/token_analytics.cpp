@@ -31,15 +31,12 @@ std::vector<TokenAnalytics::SessionSummary> TokenAnalytics::bySession(const std:
 
 std::vector<TokenAnalytics::DailyBucket> TokenAnalytics::byDay(const std::vector<TraceTurn>& turns, int days,
                                                                double now) {
-    std::vector<DailyBucket> buckets;
-    if (days < 1) {
+    auto buckets = emptyDays(days, now);
+    if (buckets.empty()) {
         return buckets;
     }
     const int64_t today = LocalCalendar::dayNumber(now);
     const int64_t first = today + 1 - days;
-    for (int64_t day = first; day <= today; ++day) {
-        buckets.push_back({LocalCalendar::startOfDay(day), {}, 0});
-    }
     const double start = buckets.front().day;
     LocalDayCache calendar;
     for (const auto& turn : turns) {
@@ -78,6 +75,15 @@ std::vector<TokenAnalytics::ProjectSummary> TokenAnalytics::byProject(const std:
         return a.usage.totalTokens() > b.usage.totalTokens();
     });
     return projects;
+}
+
+std::vector<TokenAnalytics::DailyBucket> TokenAnalytics::emptyDays(int days, double now) {
+    std::vector<DailyBucket> buckets;
+    const int64_t today = LocalCalendar::dayNumber(now);
+    for (int64_t day = today + 1 - days; day <= today; ++day) {
+        buckets.push_back({LocalCalendar::startOfDay(day), {}, 0});
+    }
+    return buckets;
 }
 
 TokenUsage TokenAnalytics::total(const std::vector<TraceTurn>& turns) {

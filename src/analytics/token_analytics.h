@@ -44,6 +44,8 @@ public:
     // By total tokens, most first.
     static std::vector<ProjectSummary> byProject(const std::vector<TraceTurn>& turns);
     static TokenUsage total(const std::vector<TraceTurn>& turns);
+    // The `days` local days ending with the one containing `now`, oldest first, empty.
+    static std::vector<DailyBucket> emptyDays(int days, double now);
 
     // Claude Code writes one line per content block of a message, each repeating the
     // message's usage. Keeps each message's usage once, on its first line, as the

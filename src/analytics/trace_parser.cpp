@@ -49,6 +49,19 @@ void appendPiece(std::string& out, bool& first, std::string_view piece) {
     out.append(piece);
 }
 
+// A content block's "type", empty when it has none.
+std::string_view blockKind(const Value& block) {
+    const Value* type = member(block, "type");
+    return type != nullptr ? textOf(*type) : std::string_view();
+}
+
+// A "text" block's text joins the others; one without text contributes nothing.
+void appendTextBlock(const Value& block, std::string& out, bool& first) {
+    if (const Value* text = member(block, "text"); text != nullptr && text->IsString()) {
+        appendPiece(out, first, textOf(*text));
+    }
+}
+
 std::string renderToolResult(const Value* content) {
     if (content == nullptr) {
         return {};
@@ -65,12 +78,9 @@ std::string renderToolResult(const Value* content) {
         if (!block.IsObject()) {
             continue;
         }
-        const Value* type = member(block, "type");
-        const std::string_view kind = type != nullptr ? textOf(*type) : std::string_view();
+        const std::string_view kind = blockKind(block);
         if (kind == "text") {
-            if (const Value* text = member(block, "text"); text != nullptr && text->IsString()) {
-                appendPiece(out, first, textOf(*text));
-            }
+            appendTextBlock(block, out, first);
         } else if (kind == "image") {
             appendPiece(out, first, "[image]");
         }
@@ -98,8 +108,7 @@ void userText(const Value& message, TraceUserTurn& turn) {
             ++others;
             continue;
         }
-        const Value* type = member(block, "type");
-        const std::string_view kind = type != nullptr ? textOf(*type) : std::string_view();
+        const std::string_view kind = blockKind(block);
         if (kind == "tool_result") {
             ++results;
             appendPiece(turn.text, first, renderToolResult(member(block, "content")));
@@ -107,9 +116,7 @@ void userText(const Value& message, TraceUserTurn& turn) {
         }
         ++others;
         if (kind == "text") {
-            if (const Value* text = member(block, "text"); text != nullptr && text->IsString()) {
-                appendPiece(turn.text, first, textOf(*text));
-            }
+            appendTextBlock(block, turn.text, first);
         }
     }
     turn.toolResultsOnly = results > 0 && others == 0;
@@ -191,12 +198,9 @@ void assistantContent(const Value& message, TraceTurn& turn, bool withContent) {
         if (!block.IsObject()) {
             continue;
         }
-        const Value* type = member(block, "type");
-        const std::string_view kind = type != nullptr ? textOf(*type) : std::string_view();
+        const std::string_view kind = blockKind(block);
         if (kind == "text") {
-            if (const Value* text = member(block, "text"); text != nullptr && text->IsString()) {
-                appendPiece(turn.text, first, textOf(*text));
-            }
+            appendTextBlock(block, turn.text, first);
         } else if (kind == "tool_use") {
             const Value* name = member(block, "name");
             if (name == nullptr || !name->IsString()) {

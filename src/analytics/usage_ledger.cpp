@@ -120,15 +120,9 @@ std::vector<TokenAnalytics::SessionSummary> UsageLedger::sessionSummaries() cons
 }
 
 std::vector<TokenAnalytics::DailyBucket> UsageLedger::dailyBuckets(int days, double now) const {
-    std::vector<TokenAnalytics::DailyBucket> buckets;
-    if (days < 1) {
-        return buckets;
-    }
-    const int64_t today = LocalCalendar::dayNumber(now);
-    const int64_t first = today + 1 - days;
-    for (int64_t day = first; day <= today; ++day) {
-        buckets.push_back({LocalCalendar::startOfDay(day), {}, 0});
-    }
+    auto buckets = TokenAnalytics::emptyDays(days, now);
+    const int64_t first = LocalCalendar::dayNumber(now) + 1 - days;
+    const int64_t today = first + days - 1;
     for (const auto& c : cells()) {
         if (c.day >= first && c.day <= today) {
             auto& b = buckets[static_cast<size_t>(c.day - first)];

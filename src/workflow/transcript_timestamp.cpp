@@ -31,7 +31,8 @@ int daysInMonth(int y, int m) {
     return m == 2 && isLeapYear(y) ? 29 : days[m - 1];
 }
 
-// Days from 1970-01-01 to the proleptic Gregorian date y-m-d.
+} // namespace
+
 int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
     y -= m <= 2;
     const int64_t era = (y >= 0 ? y : y - 399) / 400;
@@ -40,8 +41,6 @@ int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
-
-} // namespace
 
 std::optional<double> parseTimestamp(std::string_view s) {
     // YYYY-MM-DDTHH:MM:SS[.f+](Z|±HH:MM)
