@@ -10,7 +10,7 @@ set -eu
 cd "$(dirname "$0")/../.."
 BUILD=${1:-build/default}
 BYTES=${2:-524288000}
-CCUSAGE_VERSION=${CCUSAGE_VERSION:-19.0.3} # the last release that runs on Node alone
+CCUSAGE_VERSION=${CCUSAGE_VERSION:-18.0.11} # later releases need Node 22 or a native binary
 WORK=$(mktemp -d /tmp/pw-analytics-bench.XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
 
