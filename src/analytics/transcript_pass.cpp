@@ -79,6 +79,7 @@ TranscriptPass::Outcome TranscriptPass::refresh(const Visit& visit, const std::f
     std::atomic<size_t> next{0};
     std::atomic<size_t> done{0};
     std::atomic<int64_t> bytes{0};
+    std::atomic<size_t> advanced{0};
     const unsigned threads = std::min<unsigned>(workers_, std::max<size_t>(1, jobs.size()));
     const auto work = [&](unsigned worker) {
         for (size_t j = next++; j < jobs.size(); j = next++) {
@@ -98,6 +99,7 @@ TranscriptPass::Outcome TranscriptPass::refresh(const Visit& visit, const std::f
             if (result) {
                 // Each job touches its own state only.
                 bytes += result->endOffset - job.from;
+                advanced += result->endOffset > job.from ? 1 : 0;
                 states_[job.file] = {result->identity, result->endOffset};
             }
             ++done;
@@ -121,7 +123,7 @@ TranscriptPass::Outcome TranscriptPass::refresh(const Visit& visit, const std::f
     for (auto& t : pool) {
         t.join();
     }
-    outcome.filesRead = jobs.size();
+    outcome.filesRead = advanced.load();
     outcome.bytesRead = bytes.load();
     return outcome;
 }

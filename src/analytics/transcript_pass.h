@@ -37,7 +37,7 @@ public:
 
     struct Outcome {
         bool rebuilt = false; // what was known before was dropped (see onReset)
-        size_t filesRead = 0; // files with new bytes
+        size_t filesRead = 0; // files that gave new complete lines
         int64_t bytesRead = 0;
     };
 
