@@ -50,27 +50,33 @@ std::vector<std::string> TraceSearch::tokenize(std::string_view query) {
     return tokens;
 }
 
-bool TraceSearch::matchesAll(std::string_view text, const std::vector<std::string>& tokens) {
-    if (tokens.empty()) {
-        return true;
-    }
-    const std::string lower = utf8::lowercased(text);
+namespace {
+
+bool containsAll(std::string_view lower, const std::vector<std::string>& tokens) {
     return std::all_of(tokens.begin(), tokens.end(),
-                       [&](const std::string& t) { return lower.find(t) != std::string::npos; });
+                       [&](const std::string& t) { return lower.find(t) != std::string_view::npos; });
 }
 
-std::string TraceSearch::snippet(std::string_view text, std::string_view token) {
+} // namespace
+
+bool TraceSearch::matchesAll(std::string_view text, const std::vector<std::string>& tokens) {
+    return tokens.empty() || containsAll(utf8::lowercased(text), tokens);
+}
+
+namespace {
+
+// snippet() with the lower-cased text already at hand.
+std::string snippetOfLowered(std::string_view text, std::string_view lower, std::string_view token) {
     constexpr size_t width = 120;
     constexpr size_t before = 40;
     if (text.empty()) {
         return {};
     }
-    const std::string lower = utf8::lowercased(text);
     const size_t at = token.empty() ? std::string::npos : lower.find(token);
     if (at == std::string::npos) {
         return std::string(graphemes::slice(text, 0, width));
     }
-    const size_t distance = graphemes::count(std::string_view(lower).substr(0, at));
+    const size_t distance = graphemes::count(lower.substr(0, at));
     // The lower-cased text has as many characters as the text, save for rare case
     // mappings; slice() stops at the end either way.
     const size_t start = distance > before ? distance - before : 0;
@@ -87,30 +93,36 @@ std::string TraceSearch::snippet(std::string_view text, std::string_view token) 
     return out;
 }
 
+} // namespace
+
+std::string TraceSearch::snippet(std::string_view text, std::string_view token) {
+    return snippetOfLowered(text, utf8::lowercased(text), token);
+}
+
 void TraceSearch::hitsFor(std::shared_ptr<const TraceEntry> shared, const std::vector<std::string>& tokens,
                           std::vector<Hit>& out) {
     const TraceEntry& entry = *shared;
     using F = Hit::HitField;
-    if (const auto* u = entry.user()) {
-        if (matchesAll(u->text, tokens)) {
-            out.push_back({shared, F::userText, snippet(u->text, tokens.front())});
+    // Each field is lower-cased once, for the match and its snippet.
+    const auto hit = [&](F field, std::string_view text, bool withSnippet) {
+        const std::string lower = utf8::lowercased(text);
+        if (containsAll(lower, tokens)) {
+            out.push_back({shared, field,
+                           withSnippet ? snippetOfLowered(text, lower, tokens.front()) : std::string(text)});
         }
+    };
+    if (const auto* u = entry.user()) {
+        hit(F::userText, u->text, true);
         return;
     }
     const auto* a = entry.assistant();
-    if (matchesAll(a->text, tokens)) {
-        out.push_back({shared, F::assistantText, snippet(a->text, tokens.front())});
-    }
+    hit(F::assistantText, a->text, true);
     for (const auto& tool : a->toolUses) {
-        if (matchesAll(tool.name, tokens)) {
-            out.push_back({shared, F::toolName, tool.name});
-        }
-        if (matchesAll(tool.inputJSON, tokens)) {
-            out.push_back({shared, F::toolInput, snippet(tool.inputJSON, tokens.front())});
-        }
+        hit(F::toolName, tool.name, false);
+        hit(F::toolInput, tool.inputJSON, true);
     }
-    if (a->model && matchesAll(*a->model, tokens)) {
-        out.push_back({shared, F::model, *a->model});
+    if (a->model) {
+        hit(F::model, *a->model, false);
     }
 }
 
