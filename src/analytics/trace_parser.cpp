@@ -233,6 +233,32 @@ template <typename Turn> bool commonFields(const Value& line, Turn& turn, const 
     return true;
 }
 
+// The reader and writeSorted recurse per level: a line nested deeper than strict readers
+// accept is refused before it can exhaust the stack.
+bool nestingWithin(std::string_view line, int maxDepth) {
+    int depth = 0;
+    bool inString = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > maxDepth) {
+                return false;
+            }
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return true;
+}
+
 // Numbers beyond the double range are refused by the reader; none of them can be a
 // token count, so they are written over and the line read again.
 bool parseDocument(std::string_view line, Document& document, std::string& scratch) {
@@ -259,6 +285,9 @@ bool parseDocument(std::string_view line, Document& document, std::string& scrat
 std::optional<TraceEntry> parseLine(std::string_view line, bool withContent) {
     if (std::memchr(line.data(), '\0', line.size()) != nullptr) {
         return std::nullopt; // no JSON text holds a NUL byte
+    }
+    if (!nestingWithin(line, InSituJson::maxDepth)) {
+        return std::nullopt;
     }
     // One pool per thread: a line's values need no allocation of their own.
     thread_local std::string scratch;

@@ -38,6 +38,17 @@ TEST(TraceParserTest, LinesThatYieldNoEntry) {
     for (const auto& line : lines) {
         EXPECT_FALSE(TraceParser::parse(line)) << line;
     }
+    // Nesting beyond what strict readers accept, deep enough to exhaust a recursive
+    // reader's stack, is refused; at the limit it is read.
+    const auto nested = [](int depth) {
+        return assistantLine(R"({"content":[{"type":"tool_use","name":"T","input":)" +
+                             std::string(depth, '[') + std::string(depth, ']') + "}]}");
+    };
+    EXPECT_FALSE(TraceParser::parse(nested(500000)));
+    const auto deepest = TraceParser::parse(nested(1020));
+    ASSERT_TRUE(deepest);
+    EXPECT_EQ(deepest->assistant()->toolUses.at(0).inputJSON.size(), 2040u);
+    EXPECT_TRUE(TraceParser::parse(assistantLine(R"({"content":[{"type":"text","text":"[[[[\"]]"}]})")));
 }
 
 TEST(TraceParserTest, UserTextAndToolResults) {
