@@ -7,6 +7,7 @@ PERCHWELL_BUILD_PACKAGES=(
   # Gaze tracking for the eye break: the modules it uses and the cascades (about 90 MB to fetch).
   libopencv-imgproc-dev libopencv-objdetect-dev libopencv-videoio-dev opencv-data
   libxdo-dev
+  libicu-dev
 )
 
 PERCHWELL_TEST_PACKAGES=(

@@ -1,5 +1,7 @@
 #include "app/entry_point.h"
 
+#include "analytics/trace_parser.h"
+#include "analytics/usage_report.h"
 #include "common/system_log.h"
 #include "hooks/hook_command.h"
 #include "hooks/hooks_cli.h"
@@ -46,6 +48,10 @@ int EntryPoint::main(int argc, char** argv) {
         if (arguments.size() > 1 && arguments[1] == "hooks") {
             return HooksCli::run({arguments.begin() + 2, arguments.end()}, Paths::executableDirectory(),
                                  stdout, stderr);
+        }
+        if (arguments.size() > 1 && arguments[1] == "usage") {
+            // Token reports without a window: the desktop library is never loaded.
+            return UsageReport::run({arguments.begin() + 2, arguments.end()}, TraceParser::defaultRoot());
         }
         return runApplication(argc, argv);
     }

@@ -2,6 +2,7 @@
 
 #include "workflow/jsonl_entry.h"
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -16,5 +17,8 @@ std::optional<JSONLEntry> parse(std::string_view line);
 // e.g. 2025-06-01T09:30:15.123Z → seconds since the Unix epoch. Impossible calendar
 // dates and times (2025-02-30, 24:00:00) are rejected.
 std::optional<double> parseTimestamp(std::string_view text);
+
+// Days from 1970-01-01 to the proleptic Gregorian date y-m-d.
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d);
 
 } // namespace perchwell::JSONLParser
