@@ -1,6 +1,7 @@
 #include "analytics/trace_parser.h"
 
 #include "analytics/transcript_lines.h"
+#include "common/sorted_json.h"
 #include "common/utf8.h"
 #include "hooks/in_situ_json.h"
 #include "platform/paths.h"
@@ -120,32 +121,6 @@ void userText(const Value& message, TraceUserTurn& turn) {
         }
     }
     turn.toolResultsOnly = results > 0 && others == 0;
-}
-
-// Compact JSON with object keys in byte order, so equal inputs give equal texts.
-void writeSorted(const Value& value, rapidjson::Writer<rapidjson::StringBuffer>& writer) {
-    if (value.IsObject()) {
-        std::vector<const Value::Member*> members;
-        for (const auto& m : value.GetObject()) {
-            members.push_back(&m);
-        }
-        std::stable_sort(members.begin(), members.end(),
-                         [](const auto* a, const auto* b) { return textOf(a->name) < textOf(b->name); });
-        writer.StartObject();
-        for (const auto* m : members) {
-            writer.Key(m->name.GetString(), m->name.GetStringLength());
-            writeSorted(m->value, writer);
-        }
-        writer.EndObject();
-    } else if (value.IsArray()) {
-        writer.StartArray();
-        for (const Value& item : value.GetArray()) {
-            writeSorted(item, writer);
-        }
-        writer.EndArray();
-    } else {
-        value.Accept(writer);
-    }
 }
 
 std::string inputJSON(const Value* input) {

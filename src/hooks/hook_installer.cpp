@@ -1,6 +1,7 @@
 #include "hooks/hook_installer.h"
 
 #include "common/file_util.h"
+#include "common/sorted_json.h"
 #include "platform/paths.h"
 
 #include <rapidjson/error/en.h>
@@ -115,33 +116,6 @@ HookInstaller::Status statusOf(const Value& settings, const std::string& path, b
         }
     }
     return status;
-}
-
-void writeSorted(const Value& value, rapidjson::PrettyWriter<rapidjson::StringBuffer>& writer) {
-    if (value.IsObject()) {
-        std::vector<const Value::Member*> members;
-        for (const auto& m : value.GetObject()) {
-            members.push_back(&m);
-        }
-        std::stable_sort(members.begin(), members.end(), [](const auto* a, const auto* b) {
-            return std::string_view(a->name.GetString(), a->name.GetStringLength()) <
-                   std::string_view(b->name.GetString(), b->name.GetStringLength());
-        });
-        writer.StartObject();
-        for (const auto* m : members) {
-            writer.Key(m->name.GetString(), m->name.GetStringLength());
-            writeSorted(m->value, writer);
-        }
-        writer.EndObject();
-    } else if (value.IsArray()) {
-        writer.StartArray();
-        for (const Value& element : value.GetArray()) {
-            writeSorted(element, writer);
-        }
-        writer.EndArray();
-    } else {
-        value.Accept(writer);
-    }
 }
 
 // Where the bytes really live: a settings.json kept as a symlink (dotfile managers)
