@@ -8,36 +8,11 @@ bin="$1"
 scratch="$2"
 here="$(cd "$(dirname "$0")" && pwd)"
 support="$here/../support"
-claude_version="2.1.328"
+# shellcheck source=../support/claude_code.sh
+source "$support/claude_code.sh"
 
-command -v npm >/dev/null || { echo "npm is missing: skipped"; exit 77; }
-command -v node >/dev/null || { echo "node is missing (scripts/deps.sh installs it)"; exit 1; }
+claude_code_install "$scratch"
 command -v sqlite3 >/dev/null || { echo "sqlite3 is missing (scripts/deps.sh installs it)"; exit 1; }
-
-# About 370 MB: installed once into the build tree, reused by later runs.
-mkdir -p "$scratch"
-package="$scratch/node_modules/@anthropic-ai/claude-code"
-# The native program: the platform package's, or the copy its postinstall put in bin/
-# (that script wants a newer Node.js than some distributions ship).
-find_claude() {
-  local platform candidate
-  platform="linux-$(uname -m | sed 's/x86_64/x64/; s/aarch64/arm64/')"
-  for candidate in "$scratch/node_modules/@anthropic-ai/claude-code-$platform/claude" "$package/bin/claude.exe"; do
-    if [ -x "$candidate" ] && [ "$(head -c 4 "$candidate" | tail -c 3)" = "ELF" ]; then
-      echo "$candidate"
-      return
-    fi
-  done
-}
-installed="$(node -p "try { require('$package/package.json').version } catch { '' }")"
-if [ "$installed" != "$claude_version" ] || [ -z "$(find_claude)" ]; then
-  [ -f "$scratch/package.json" ] || echo '{"name":"perchwell-e2e-claude","private":true}' >"$scratch/package.json"
-  npm_config_cache="$scratch/.npm-cache" npm install --prefix "$scratch" --no-audit --no-fund --loglevel=error \
-    "@anthropic-ai/claude-code@$claude_version"
-fi
-claude="$(find_claude)"
-[ -n "$claude" ] || { echo "no native Claude Code program in $scratch"; exit 1; }
-echo "Claude Code $claude_version: $claude"
 
 home="$(mktemp -d)"
 real_path="$PATH" # the scenarios shadow rm
@@ -90,22 +65,13 @@ for name in pv-e2e-probe ls rm; do
 done
 export PATH="$home/standins:$PATH"
 
-node "$support/fake_messages_api.mjs" --port-file "$home/api.port" --log "$home/api-requests.jsonl" \
-  >"$home/api.log" 2>&1 &
-api_pid=$!
-for _ in $(seq 1 100); do [ -s "$home/api.port" ] && break; sleep 0.1; done
-[ -s "$home/api.port" ] || fail "the stand-in Messages API did not start"
-api="http://127.0.0.1:$(cat "$home/api.port")"
+messages_api_start "$home" || fail "the stand-in Messages API did not start"
 
 "$bin/perchwell" --headless >"$home/perchwell.log" 2>&1 &
 app_pid=$!
 for _ in $(seq 1 100); do [ -S "$data/hook.sock" ] && break; kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
 [ -S "$data/hook.sock" ] || fail "the application did not open its hook socket"
 
-# script <turns-json>: the stand-in's assistant turns for the next session.
-script() {
-  node -e "fetch('$api/__script',{method:'POST',body:process.argv[1]}).then(r=>process.exit(r.ok?0:1),()=>process.exit(1))" "$1"
-}
 # bash_turns <command>: one Bash call, then a closing text.
 bash_turns() {
   node -e 'const [c]=process.argv.slice(1); console.log(JSON.stringify({turns:[
@@ -114,9 +80,8 @@ bash_turns() {
 }
 # session <prompt>: one `claude -p` session in the work directory.
 session() {
-  (cd "$home/work" && env ANTHROPIC_API_KEY=sk-test-fake ANTHROPIC_BASE_URL="$api" DISABLE_TELEMETRY=1 \
-    DISABLE_ERROR_REPORTING=1 CLAUDE_CODE_DISABLE_NONESSENTIAL_TRAFFIC=1 DISABLE_AUTOUPDATER=1 \
-    timeout 120 "$claude" -p "$1" --output-format json) >"$home/session.json" 2>"$home/session.err" ||
+  (cd "$home/work" && env "${claude_code_offline_env[@]}" ANTHROPIC_BASE_URL="$api" timeout 120 "$claude" \
+    -p "$1" --output-format json) >"$home/session.json" 2>"$home/session.err" ||
     { cat "$home/session.err"; fail "claude -p \"$1\" failed"; }
 }
 # tool_result: the tool result Claude Code sent back to the stand-in, as JSON.
@@ -130,7 +95,7 @@ log_lines() { [ -f "$hook_log" ] && wc -l <"$hook_log" || echo 0; }
 fallback_pretooluse() { grep -c '"hook_event_name": *"PreToolUse"' "$home/fallback-events.jsonl" 2>/dev/null || true; }
 
 echo "(a) a harmless Bash call runs, answered over the application's socket"
-script "$(bash_turns "pv-e2e-probe hello")"
+messages_api_script "$(bash_turns "pv-e2e-probe hello")"
 session "Run the probe please"
 result="$(tool_result)"
 echo "  tool result: $result"
@@ -143,7 +108,7 @@ grep -q '"hook_event_name": *"UserPromptSubmit"' "$home/fallback-events.jsonl" |
   fail "(a) UserPromptSubmit did not reach the hook"
 
 echo "(b) a Bash call that touches ~/.ssh is blocked (ask)"
-script "$(bash_turns "ls ~/.ssh")"
+messages_api_script "$(bash_turns "ls ~/.ssh")"
 session "List my ssh directory"
 result="$(tool_result)"
 echo "  tool result: $result"
@@ -154,7 +119,7 @@ grep -q "	ask	Bash	.*ssh" "$hook_log" || fail "(b) no ask line in the hook event
 echo "(c) with pv.hookHardDeny on, a catastrophic command is refused (deny)"
 mkdir -p "$home/.config/perchwell"
 echo '{"pv.hookHardDeny": true}' >"$home/.config/perchwell/defaults.json"
-script "$(bash_turns "rm -rf /")"
+messages_api_script "$(bash_turns "rm -rf /")"
 session "Clean up everything"
 result="$(tool_result)"
 echo "  tool result: $result"
@@ -181,7 +146,7 @@ echo "(e) after hooks uninstall a session runs with no hook call"
 "$bin/perchwell" hooks uninstall | grep -q "^Removed the Perchwell hook" || fail "hooks uninstall"
 before="$(log_lines)"
 fallback_before="$(wc -l <"$home/fallback-events.jsonl")"
-script "$(bash_turns "echo after-uninstall")"
+messages_api_script "$(bash_turns "echo after-uninstall")"
 session "Run the probe once more"
 tool_result | grep -q "after-uninstall" || fail "(e) the tool did not run"
 [ "$(log_lines)" = "$before" ] || fail "(e) the hook was called after uninstall"
