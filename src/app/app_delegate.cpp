@@ -360,6 +360,8 @@ void AppDelegate::buildIdleTracker() {
             [tracker = idleTracker_.get()](double seconds) { tracker->idleThreshold = seconds; });
     connect(this, &AppDelegate::userPromptIngested, idleTracker_.get(), &IdleContinueTracker::recordUser);
     connect(this, &AppDelegate::assistantIngested, idleTracker_.get(), &IdleContinueTracker::recordAssistant);
+    connect(autoContinue_.get(), &AutoContinue::continueTyped, idleTracker_.get(),
+            &IdleContinueTracker::noteTyped);
 }
 
 void AppDelegate::buildPromptEnhancer() {

@@ -57,7 +57,7 @@ void AutoContinue::injectIntoPane(const std::string& sessionId, const std::strin
     systemlog::write("[Perchwell] auto-continue: session " + shortId(sessionId) +
                      " idle, injecting continue to tmux pane " + paneId);
     QPointer<AutoContinue> self(this);
-    generateContinueText([self, cwd, paneId](std::string text) {
+    generateContinueText([self, sessionId, cwd, paneId](std::string text) {
         if (!self || !self->panes_) {
             return;
         }
@@ -68,10 +68,12 @@ void AutoContinue::injectIntoPane(const std::string& sessionId, const std::strin
                          " no longer runs claude in front post-await, skipping");
             return;
         }
-        if (auto sent = self->panes_->sendLiteral(paneId, ContinueText::terminalSafe(text)); !sent) {
+        const std::string typed = ContinueText::terminalSafe(text);
+        if (auto sent = self->panes_->sendLiteral(paneId, typed); !sent) {
             self->refuse("[Perchwell] auto-continue: tmux send-keys failed: " + sent.error().message);
             return;
         }
+        emit self->continueTyped(sessionId, typed);
         QTimer::singleShot(tmuxEnterDelayMs, self, [self, paneId] {
             if (auto sent = self->panes_->sendEnter(paneId); !sent) {
                 self->refuse("[Perchwell] auto-continue: tmux send-keys failed: " + sent.error().message);
@@ -110,7 +112,7 @@ void AutoContinue::injectIntoFrontmost(const std::string& sessionId) {
                      " idle, injecting continue to pid=" + std::to_string(app->pid) + " (" +
                      app->bundleIdentifier + ")");
     QPointer<AutoContinue> self(this);
-    generateContinueText([self, app = *app](std::string text) {
+    generateContinueText([self, sessionId, app = *app](std::string text) {
         if (!self) {
             return;
         }
@@ -122,11 +124,12 @@ void AutoContinue::injectIntoFrontmost(const std::string& sessionId) {
             self->refuse("[Perchwell] auto-continue: secure input enabled post-await, skipping");
             return;
         }
-        self->typeIntoFrontmost(app, ContinueText::terminalSafe(text));
+        self->typeIntoFrontmost(sessionId, app, ContinueText::terminalSafe(text));
     });
 }
 
-void AutoContinue::typeIntoFrontmost(const FrontmostApplication& app, const std::string& text) {
+void AutoContinue::typeIntoFrontmost(const std::string& sessionId, const FrontmostApplication& app,
+                                     const std::string& text) {
     auto snapshot = automator_->switchToASCIILayout();
     QPointer<AutoContinue> self(this);
     auto restore = [self, snapshot] {
@@ -135,13 +138,14 @@ void AutoContinue::typeIntoFrontmost(const FrontmostApplication& app, const std:
                                [self, snapshot] { self->automator_->restoreInputSource(snapshot); });
         }
     };
-    QTimer::singleShot(snapshot ? imeSwitchDelayMs : 0, this, [self, app, text, restore] {
+    QTimer::singleShot(snapshot ? imeSwitchDelayMs : 0, this, [self, sessionId, app, text, restore] {
         if (!self->automator_->sendString(text, app)) {
             restore();
             self->refuse("[Perchwell] auto-continue: pid=" + std::to_string(app.pid) +
                          " is no longer in front, skipping");
             return;
         }
+        emit self->continueTyped(sessionId, text);
         QTimer::singleShot(returnDelayMs, self, [self, app, restore] {
             self->automator_->sendReturn(app);
             restore();

@@ -41,11 +41,14 @@ public:
 signals:
     // An attempt ended: "tmux:<pane>", "frontmost:<pid>" after typing, "" when refused.
     void attemptFinished(const QString& target);
+    // `text` went to the session's terminal; Claude Code records it as a user prompt.
+    void continueTyped(const std::string& sessionId, const std::string& text);
 
 private:
     void injectIntoPane(const std::string& sessionId, const std::string& cwd, const std::string& paneId);
     void injectIntoFrontmost(const std::string& sessionId);
-    void typeIntoFrontmost(const FrontmostApplication& app, const std::string& text);
+    void typeIntoFrontmost(const std::string& sessionId, const FrontmostApplication& app,
+                           const std::string& text);
     void refuse(const std::string& line);
 
     QPointer<SettingsStore> store_;

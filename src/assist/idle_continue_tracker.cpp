@@ -1,5 +1,7 @@
 #include "assist/idle_continue_tracker.h"
 
+#include "common/utf8.h"
+
 #include <QDateTime>
 #include <cmath>
 
@@ -29,7 +31,21 @@ void IdleContinueTracker::record(const std::string& sessionId, double timestamp,
 
 void IdleContinueTracker::recordUser(const UserEntry& entry) {
     record(entry.sessionId, entry.timestamp, entry.cwd);
+    // Claude Code writes the typed line within moments; later, the same words are the user's.
+    constexpr double echoWindow = 120;
+    if (auto typed = typed_.find(entry.sessionId); typed != typed_.end()) {
+        const bool echo =
+            utf8::trimWhitespace(entry.content) == typed->second.text && clock_() - typed->second.at <= echoWindow;
+        typed_.erase(typed);
+        if (echo) {
+            return;
+        }
+    }
     lastFiredAt_.erase(entry.sessionId);
+}
+
+void IdleContinueTracker::noteTyped(const std::string& sessionId, const std::string& text) {
+    typed_[sessionId] = {std::string(utf8::trimWhitespace(text)), clock_()};
 }
 
 void IdleContinueTracker::recordAssistant(const AssistantEntry& entry) {

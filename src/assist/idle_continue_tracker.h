@@ -14,8 +14,9 @@ namespace perchwell {
 
 // Follows when each Claude Code session last wrote to its transcript and calls
 // `onIdle` once a session has been quiet past the threshold, at most once per ten
-// minutes per session; a new user prompt of the session ends that cooldown. Main
-// thread only.
+// minutes per session; a new user prompt of the session ends that cooldown. The
+// continue it had typed comes back as a user prompt too, and must not end it, or a
+// quiet session would be pushed on every threshold. Main thread only.
 class IdleContinueTracker : public QObject {
     Q_OBJECT
 
@@ -33,6 +34,8 @@ public:
     void check();
 
     void recordUser(const UserEntry& entry);
+    // Auto-continue typed `text` into the session: its echo in the transcript is ours.
+    void noteTyped(const std::string& sessionId, const std::string& text);
     void recordAssistant(const AssistantEntry& entry);
 
     double idleThreshold = 60;
@@ -51,6 +54,11 @@ private:
     std::map<std::string, double> lastSeen_;
     std::map<std::string, double> lastFiredAt_;
     std::map<std::string, std::string> lastCwd_;
+    struct Typed {
+        std::string text;
+        double at = 0;
+    };
+    std::map<std::string, Typed> typed_;
 };
 
 } // namespace perchwell

@@ -94,4 +94,9 @@ continued() { [ "$(last_prompts | sed -n 2p)" = '"continue"' ]; }
 wait_for 600 continued || fail "no second request ending in \"continue\"; requests: $(last_prompts | tr '\n' ' ')"
 grep -q "firing onIdle" "$home/perchwell.log" || fail "the application did not log the idle session"
 wait_for 300 bash -c "tmux capture-pane -p -t agents | grep -q 'Carried on\.'" || fail "no second answer"
+# Its own "continue" comes back as a user prompt; that must not restart the ten-minute
+# cooldown. Two idle checks past the threshold, nothing more may arrive.
+sleep 22
+[ "$(last_prompts | grep -c '^"continue"$')" = 1 ] ||
+  fail "continued more than once within the cooldown: $(last_prompts | tr '\n' ' ')"
 echo "auto-continue with Claude Code $claude_code_version: passed"

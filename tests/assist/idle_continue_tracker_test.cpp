@@ -10,11 +10,12 @@ const std::string session = "0123456789abcdef";
 
 class IdleContinueTrackerTest : public ::testing::Test {
 protected:
-    UserEntry user(double at, std::optional<std::string> cwd = std::nullopt) {
+    UserEntry user(double at, std::optional<std::string> cwd = std::nullopt, std::string content = "fix it") {
         UserEntry entry;
         entry.sessionId = session;
         entry.timestamp = at;
         entry.cwd = std::move(cwd);
+        entry.content = std::move(content);
         return entry;
     }
     AssistantEntry assistant(double at) {
@@ -58,8 +59,36 @@ TEST_F(IdleContinueTrackerTest, OnlyANewUserPromptEndsTheCooldown) {
     EXPECT_EQ(firesAt({1000}), std::vector<int>{1});
     tracker.recordAssistant(assistant(1005));
     EXPECT_EQ(firesAt({1066, 1100}), (std::vector<int>{0, 0})) << "an assistant turn keeps the cooldown";
-    tracker.recordUser(user(1110)); // for example the typed "continue", once written
+    tracker.recordUser(user(1110));
     EXPECT_EQ(firesAt({1160, 1171}), (std::vector<int>{0, 1}));
+}
+
+TEST_F(IdleContinueTrackerTest, TheEchoOfTheTypedContinueKeepsTheCooldown) {
+    struct Case {
+        const char* name;
+        std::string prompt;
+        double readAt; // when the prompt line reaches the tracker
+        int fires;     // a check 100 s later, well inside the cooldown of the first firing
+    };
+    const std::vector<Case> cases = {
+        {"the echo, with Claude Code's line end", "continue\n", 1001, 0},
+        {"the user's own words", "try the other branch", 1001, 1},
+        {"the same words long after", "continue", 1200, 1},
+    };
+    for (const auto& c : cases) {
+        IdleContinueTracker tracker{60, [this] { return now; }};
+        int fires = 0;
+        tracker.onIdle = [&](const std::string&) { ++fires; };
+        tracker.recordUser(user(900));
+        now = 1000;
+        tracker.check();
+        tracker.noteTyped(session, "continue");
+        now = c.readAt;
+        tracker.recordUser(user(c.readAt, std::nullopt, c.prompt));
+        now = c.readAt + 100;
+        tracker.check();
+        EXPECT_EQ(fires - 1, c.fires) << c.name;
+    }
 }
 
 TEST_F(IdleContinueTrackerTest, ThresholdChangesApplyAtTheNextCheck) {
