@@ -7,30 +7,13 @@
 set -u
 app=${1:?path to perchwell}
 
-if [ -z "${PW_IN_XVFB:-}" ]; then
-    for tool in xvfb-run xdotool xterm xprop xwininfo openbox trayer; do
-        command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
-    done
-    PW_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
-fi
+source "$(dirname "$0")/../support/xvfb_helpers.sh"
+reexecUnderXvfb 1280x800x24 "xdotool xterm xprop xwininfo openbox trayer" "$0" "$@"
 
-home=$(mktemp -d /tmp/pw-settings.XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$home"
-}
-trap cleanup EXIT
-export HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share XDG_RUNTIME_DIR=$home/run
-mkdir -p "$XDG_CONFIG_HOME/perchwell" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+useTempHome pw-settings
 echo '{"pv.enabled": false}' > "$XDG_CONFIG_HOME/perchwell/defaults.json"
 unset DBUS_SESSION_BUS_ADDRESS # the tray below is an XEmbed one
-
-source "$(dirname "$0")/../support/xvfb_helpers.sh"
-
-openbox >"$home/openbox.log" 2>&1 & pids+=($!)
-waitFor 400 wmReady || { echo "FAIL: openbox never started"; cat "$home/openbox.log"; exit 1; }
+startOpenbox
 trayer --edge top --align right --widthtype pixel --width 120 --height 24 >/dev/null 2>&1 & pids+=($!)
 xterm -title pw-xterm -geometry 100x30+0+0 >"$home/xterm.log" 2>&1 & pids+=($!)
 waitFor 400 xdotool search --name pw-xterm >/dev/null || { echo "FAIL: no xterm"; exit 1; }
