@@ -38,3 +38,18 @@ startOpenbox() {
     pids+=($!)
     waitFor 400 wmReady || { echo "FAIL: openbox never started"; cat "$home/openbox.log"; exit 1; }
 }
+# A visible window of Perchwell's taller than the mascot panel: its menu.
+perchwellMenuOpen() {
+    local w
+    for w in $(xdotool search --onlyvisible --class Perchwell 2>/dev/null); do
+        xwininfo -id "$w" | awk '/Height:/{h=$2} END{exit !(h > 150)}' && return 0
+    done
+    return 1
+}
+# Clicks the 22x22 tray icon window and waits for the menu.
+openTrayMenu() { # openTrayMenu <icon window>
+    local ix iy
+    read -r ix iy < <(xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} END{print x, y}')
+    xdotool mousemove $((ix + 11)) $((iy + 11)) click 1
+    waitFor 100 perchwellMenuOpen
+}

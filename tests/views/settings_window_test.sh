@@ -33,18 +33,9 @@ settingsWindows() {
     xdotool search --onlyvisible --name '^Perchwell$' 2>/dev/null | while read -r w; do
         xwininfo -id "$w" | grep -q 'Width: 540' && echo "$w"; done
 }
-menuOpen() {
-    local w
-    for w in $(xdotool search --onlyvisible --class Perchwell 2>/dev/null); do
-        xwininfo -id "$w" | awk '/Height:/{h=$2} END{exit !(h > 150)}' && return 0
-    done
-    return 1
-}
 # "Settings..." is the third enabled item (after "Start Vuve Vurer" and "Resume Watcher").
 settingsFromTray() {
-    read -r ix iy < <(xwininfo -id "$icon" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} END{print x, y}')
-    xdotool mousemove $((ix + 11)) $((iy + 11)) click 1
-    waitFor 100 menuOpen || { echo "FAIL: the tray menu never opened"; return 1; }
+    openTrayMenu "$icon" || { echo "FAIL: the tray menu never opened"; return 1; }
     xdotool key Down Down Down Return
 }
 oneWindow() { test "$(settingsWindows | wc -l)" -eq 1; }
