@@ -34,6 +34,7 @@
 #include "platform/paths.h"
 #include "state/coordinator.h"
 #include "state/settings_store.h"
+#include "views/settings/settings_view.h"
 #include "workflow/workflow_reader.h"
 #include "workflow/workflow_store.h"
 #include "workflow/workflow_watcher.h"
@@ -451,26 +452,24 @@ void AppDelegate::monitorAccessibility() {
 
 void AppDelegate::openSettings(bool focusPermissions) {
     if (settingsWindow_) {
-        settingsWindow_->show();
-        settingsWindow_->raise();
-        settingsWindow_->activateWindow();
+        // Reopening keeps the tab the user left it on.
+        static_cast<SettingsView&>(*settingsWindow_).present();
         return;
     }
-    // The settings view comes with the settings window; until then the window is empty
-    // and remembers which tab it should open on.
-    settingsWindow_ = std::make_unique<QWidget>(
-        nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint);
-    settingsWindow_->setWindowTitle(QStringLiteral("Perchwell"));
-    settingsWindow_->setProperty("firstTab", focusPermissions ? QStringLiteral("permissions")
-                                                              : QStringLiteral("general"));
-    settingsWindow_->setAttribute(Qt::WA_QuitOnClose, false);
-    settingsWindow_->setFixedSize(540, 620);
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        settingsWindow_->move(screen->availableGeometry().center() - settingsWindow_->rect().center());
-    }
-    settingsWindow_->show();
-    settingsWindow_->raise();
-    settingsWindow_->activateWindow();
+    SettingsActions actions = SettingsActions::system();
+    actions.installAndRelaunch = [this] {
+        QtInstallationUi messageBoxes;
+        if (InstallationManager::checkAndPromptIfNeeded(messageBoxes,
+                                                        InstallationManager::current(options_.arguments))) {
+            QCoreApplication::quit(); // the installed copy takes over
+        }
+    };
+    auto view =
+        std::make_unique<SettingsView>(*store_, *permissions_, mcp_.get(),
+                                       focusPermissions ? SettingsTab::permissions : SettingsTab::general,
+                                       std::move(actions), hookPresence_.get());
+    view->present();
+    settingsWindow_ = std::move(view);
 }
 
 // --- Teardown ---------------------------------------------------------------------

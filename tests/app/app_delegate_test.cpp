@@ -13,6 +13,7 @@
 #include "support/log_capture.h"
 #include "support/store_fixture.h"
 #include "support/temp_home.h"
+#include "views/settings/settings_view.h"
 #include "workflow/workflow_watcher.h"
 
 #include <QCoreApplication>
@@ -250,13 +251,16 @@ TEST(AppDelegateSettingsWindowTest, SettingsWindowOpensOnceOnTheRequestedTabAndI
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->windowTitle(), "Perchwell");
     EXPECT_EQ(window->size(), QSize(540, 620));
-    EXPECT_EQ(window->property("firstTab").toString(), "permissions");
+    auto* view = qobject_cast<SettingsView*>(window);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->currentTab(), SettingsTab::permissions);
 
+    view->showTab(SettingsTab::about);
     window->close();
     delegate.openSettings(false);
     EXPECT_EQ(delegate.settingsWindow(), window) << "a closed window is shown again, not rebuilt";
     EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(window->property("firstTab").toString(), "permissions");
+    EXPECT_EQ(view->currentTab(), SettingsTab::about) << "reopening keeps the tab it was left on";
 }
 
 TEST_F(AppDelegateTest, IngestedRecordsCommandsAndSettingsReachTheKeepaliveAndQuitReleasesIt) {
