@@ -52,11 +52,12 @@ TEST_F(ClosedLidSleepBlockerTest, OneArmingPerGuardianThenOnlyTheDeadlineMoves) 
     EXPECT_EQ(deadline(), "1800000060\n") << "whole seconds, the fraction dropped";
     EXPECT_TRUE(blocker.arming());
     EXPECT_FALSE(store.agentKeepaliveClosedLidActive());
-    EXPECT_NE(guardian->lastScript.find("until_file='" + ClosedLidSleepBlocker::deadlinePath() + "'"),
-              std::string::npos);
 
     guardian->open();
     ASSERT_TRUE(finished.wait(5000));
+    // Read once the arming thread has ended: it writes the script.
+    EXPECT_NE(guardian->lastScript.find("until_file='" + ClosedLidSleepBlocker::deadlinePath() + "'"),
+              std::string::npos);
     EXPECT_EQ(guardian->arms, 1) << "two extends during one approval start one arming";
     EXPECT_TRUE(blocker.guardianRunning());
     EXPECT_FALSE(store.agentKeepaliveClosedLidActive()) << "active from the next extend on";
