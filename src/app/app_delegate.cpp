@@ -210,7 +210,7 @@ void AppDelegate::startHookServer() {
 }
 
 void AppDelegate::buildLocalApi() {
-    // Step 5: the workflow store is handed over once it is open (setWorkflowStore).
+    // The workflow store is handed over once it is open (setWorkflowStore).
     mcp_ = std::make_unique<MCPServer>(*store_);
     mcp_->setCoordinator(coordinator_.get());
     mcp_->setMascot(mascot_.get());
@@ -220,7 +220,6 @@ void AppDelegate::buildLocalApi() {
 }
 
 void AppDelegate::observeLocalApiSettings() {
-    // Step 6.
     mcpPipelineCancellable_ = std::make_unique<MCPRestartPipeline>(*store_, *mcp_);
 }
 
@@ -326,7 +325,7 @@ void AppDelegate::openWorkflowStore() {
         return;
     }
     workflowStore_ = std::move(*opened);
-    // 13.1: the local API sees the store from the moment it is open.
+    // The local API sees the store from the moment it is open.
     if (mcp_) {
         mcp_->setWorkflowStore(workflowStore_.get());
     }
@@ -338,7 +337,7 @@ void AppDelegate::openWorkflowStore() {
 }
 
 void AppDelegate::buildIdleTracker() {
-    // 13.3: the automator types only with a display; the session's tmux pane needs none.
+    // The automator types only with a display; the session's tmux pane needs none.
     commandRunner_ = std::make_unique<SpawnCommandRunner>();
     tmuxPanes_ = std::make_unique<TmuxPaneFinder>(*commandRunner_);
     if (!options_.headless) {
@@ -356,7 +355,7 @@ void AppDelegate::buildIdleTracker() {
         }
     };
     idleTracker_->start();
-    // 13.5: repeats change nothing, so they need no filter.
+    // Repeats change nothing, so they need no filter.
     connect(store_, &SettingsStore::autoContinueIdleSecondsChanged, idleTracker_.get(),
             [tracker = idleTracker_.get()](double seconds) { tracker->idleThreshold = seconds; });
     connect(this, &AppDelegate::userPromptIngested, idleTracker_.get(), &IdleContinueTracker::recordUser);
@@ -366,7 +365,7 @@ void AppDelegate::buildIdleTracker() {
 }
 
 void AppDelegate::buildPromptEnhancer() {
-    // 13.4: fed only from the transcript watcher, after the idle tracker.
+    // Fed only from the transcript watcher, after the idle tracker.
     promptEnhancer_ = std::make_unique<PromptEnhancer>(*store_, mascot_.get());
     connect(this, &AppDelegate::userPromptIngested, promptEnhancer_.get(), &PromptEnhancer::consider);
 }

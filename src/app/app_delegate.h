@@ -133,25 +133,25 @@ private:
     void endLaunch(int exitCode);
 
     // The launch sequence, in this order.
-    void requestCameraAuthorization(); // 1
-    void buildMascot();                // 2
-    void buildCoordinator();           // 3
-    void startHookServer();            // 4
-    void buildLocalApi();              // 5
-    void observeLocalApiSettings();    // 6
-    void buildEyeBreak();              // 7
-    void buildAgentKeepalive();        // 8
-    void buildRunNotifier();           // 9
-    void observeKeepaliveSettings();   // 10
-    void buildMenuBar();               // 11
-    void openWorkflowStore();          // 12-14
-    void buildIdleTracker();           // 13.3, 13.5
-    void buildPromptEnhancer();        // 13.4
-    void startWorkflowWatcher();       // 13.6
-    void wireMascotCallbacks();        // 15
-    void showMascot();                 // 16
-    void startCoordinator();           // 17
-    void monitorAccessibility();       // 18-19
+    void requestCameraAuthorization();
+    void buildMascot();
+    void buildCoordinator();
+    void startHookServer();
+    void buildLocalApi();
+    void observeLocalApiSettings();
+    void buildEyeBreak();
+    void buildAgentKeepalive();
+    void buildRunNotifier();
+    void observeKeepaliveSettings();
+    void buildMenuBar();
+    void openWorkflowStore();
+    void buildIdleTracker();
+    void buildPromptEnhancer();
+    void startWorkflowWatcher();
+    void wireMascotCallbacks();
+    void showMascot();
+    void startCoordinator();
+    void monitorAccessibility();
     void watchHookInstallation();
 
     // Teardown steps.

@@ -59,16 +59,16 @@ void removePerchwellEntries(Value& entries) {
     }
 }
 
-Value freshEntry(const HookInstaller::EventSpec& spec, const std::string& command, Allocator& allocator) {
+Value freshEntry(const HookInstaller::EventRow& row, const std::string& command, Allocator& allocator) {
     Value hook(rapidjson::kObjectType);
     hook.AddMember("type", "command", allocator);
     hook.AddMember("command", Value(command.c_str(), allocator), allocator);
-    hook.AddMember("description", Value(spec.description, allocator), allocator);
+    hook.AddMember("description", Value(row.description, allocator), allocator);
     Value hooks(rapidjson::kArrayType);
     hooks.PushBack(std::move(hook), allocator);
     Value entry(rapidjson::kObjectType);
-    if (spec.matcher != nullptr) {
-        entry.AddMember("matcher", Value(spec.matcher, allocator), allocator);
+    if (row.matcher != nullptr) {
+        entry.AddMember("matcher", Value(row.matcher, allocator), allocator);
     }
     entry.AddMember("hooks", std::move(hooks), allocator);
     return entry;
@@ -99,8 +99,8 @@ HookInstaller::Status statusOf(const Value& settings, const std::string& path, b
     if (hooks == nullptr || !hooks->IsObject()) {
         return status;
     }
-    for (const auto& spec : HookInstaller::eventTable()) {
-        const Value* entries = member(*hooks, spec.event);
+    for (const auto& row : HookInstaller::eventTable()) {
+        const Value* entries = member(*hooks, row.event);
         if (!isArrayOfObjects(entries)) {
             continue;
         }
@@ -112,7 +112,7 @@ HookInstaller::Status statusOf(const Value& settings, const std::string& path, b
             }
         }
         if (found) {
-            status.events.emplace_back(spec.event);
+            status.events.emplace_back(row.event);
         }
     }
     return status;
@@ -154,8 +154,8 @@ Result<void> writeSettings(const Value& settings) {
 
 } // namespace
 
-const std::array<HookInstaller::EventSpec, 4>& HookInstaller::eventTable() {
-    static const std::array<EventSpec, 4> table = {{
+const std::array<HookInstaller::EventRow, 4>& HookInstaller::eventTable() {
+    static const std::array<EventRow, 4> table = {{
         {"PreToolUse", "Bash|Edit|Write|MultiEdit",
          "Perchwell: auto-approve through the Perchwell policy (pv-hook-client asks the running app, "
          "perchwell hook decides when it does not answer)"},
@@ -262,14 +262,14 @@ Result<HookInstaller::Status> HookInstaller::install(const std::string& executab
         hooks = member(settings, "hooks");
     }
     const std::string command = hookCommand(executableDir);
-    for (const auto& spec : eventTable()) {
-        Value* entries = member(*hooks, spec.event);
+    for (const auto& row : eventTable()) {
+        Value* entries = member(*hooks, row.event);
         if (!isArrayOfObjects(entries)) {
-            setMember(*hooks, spec.event, Value(rapidjson::kArrayType), allocator);
-            entries = member(*hooks, spec.event);
+            setMember(*hooks, row.event, Value(rapidjson::kArrayType), allocator);
+            entries = member(*hooks, row.event);
         }
         removePerchwellEntries(*entries);
-        entries->PushBack(freshEntry(spec, command, allocator), allocator);
+        entries->PushBack(freshEntry(row, command, allocator), allocator);
     }
     if (auto written = writeSettings(settings); !written) {
         return written.error();
@@ -291,14 +291,14 @@ Result<HookInstaller::Status> HookInstaller::uninstall() {
     if (hooks == nullptr || !hooks->IsObject()) {
         return statusOf(settings, path, true);
     }
-    for (const auto& spec : eventTable()) {
-        Value* entries = member(*hooks, spec.event);
+    for (const auto& row : eventTable()) {
+        Value* entries = member(*hooks, row.event);
         if (!isArrayOfObjects(entries)) {
             continue;
         }
         removePerchwellEntries(*entries);
         if (entries->Empty()) {
-            hooks->RemoveMember(spec.event);
+            hooks->RemoveMember(row.event);
         }
     }
     if (hooks->ObjectEmpty()) {

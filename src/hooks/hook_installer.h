@@ -17,12 +17,12 @@ namespace perchwell {
 // `perchwell` maps nothing but libc.
 class HookInstaller {
 public:
-    struct EventSpec {
+    struct EventRow {
         const char* event;
         const char* matcher; // null: no matcher
         const char* description;
     };
-    static const std::array<EventSpec, 4>& eventTable();
+    static const std::array<EventRow, 4>& eventTable();
 
     // What the file holds for us.
     struct Status {
