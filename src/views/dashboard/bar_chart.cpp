@@ -36,8 +36,14 @@ void BarChart::setBars(std::vector<Bar> bars) {
     update();
 }
 
+void BarChart::setLegendShown(bool shown) {
+    legendShown_ = shown;
+    updateGeometry();
+    update();
+}
+
 int BarChart::legendHeight() const {
-    return series_.size() > 1 ? 22 : 0;
+    return legendShown_ && series_.size() > 1 ? 22 : 0;
 }
 
 QSize BarChart::sizeHint() const {

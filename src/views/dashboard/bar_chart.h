@@ -28,6 +28,7 @@ public:
 
     void setSeries(std::vector<Series> series);
     void setBars(std::vector<Bar> bars);
+    void setLegendShown(bool shown);
     const std::vector<Bar>& bars() const { return bars_; }
 
     QSize sizeHint() const override;
@@ -44,6 +45,7 @@ private:
     Orientation orientation_;
     std::vector<Series> series_;
     std::vector<Bar> bars_;
+    bool legendShown_ = true;
 };
 
 } // namespace perchwell

@@ -91,8 +91,8 @@ QString styleSheet() {
         QLabel[role="figure"] { font-size: 17pt; font-weight: 600; color: #1d1d1b; }
         QLabel[role="muted"] { color: #77766f; }
         QLabel[role="strong"] { font-weight: 600; color: #1d1d1b; }
-        QLabel[role="badge"] { background: #eceae3; color: #4a4943; border-radius: 6px; padding: 1px 6px; }
-        QLabel[role="field"] { background: #e4ecfa; color: #27539b; border-radius: 5px; padding: 1px 5px;
+        QLabel[role="badge"], QFrame#card QLabel[role="badge"] { background: #eceae3; color: #4a4943; border-radius: 6px; padding: 1px 6px; }
+        QLabel[role="field"], QFrame#card QLabel[role="field"] { background: #e4ecfa; color: #27539b; border-radius: 5px; padding: 1px 5px;
                                font-size: 8pt; font-weight: 600; }
         QLabel[role="loading"] { color: #b06d00; }
         QTabBar::tab { min-width: 70px; padding: 6px 16px; border: 1px solid #d9d8d2; background: #ecebe6; color: #3b3a36; }
@@ -105,6 +105,7 @@ QString styleSheet() {
         QPushButton:hover, QToolButton:hover { background: #f0efe9; }
         QPushButton:disabled { color: #aaa9a2; }
         QTreeWidget { background: white; border: 1px solid #ecebe6; border-radius: 7px; }
+        QTreeWidget::item { padding: 3px 0; }
     )");
 }
 

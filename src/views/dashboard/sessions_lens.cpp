@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStyle>
@@ -26,14 +27,25 @@ QString text(const std::string& s) {
 struct PolicyChoice {
     ReviewPolicyLevel level;
     const char* label;
-    QStyle::StandardPixmap icon;
+    const char* color; // of the dot beside the label
 };
 constexpr PolicyChoice policyChoices[] = {
-    {ReviewPolicyLevel::global, "Global", QStyle::SP_DriveNetIcon},
-    {ReviewPolicyLevel::permissive, "Permissive", QStyle::SP_DialogApplyButton},
-    {ReviewPolicyLevel::strict, "Strict", QStyle::SP_MessageBoxWarning},
-    {ReviewPolicyLevel::manual, "Manual", QStyle::SP_MessageBoxQuestion},
+    {ReviewPolicyLevel::global, "Global", "#8a8983"},
+    {ReviewPolicyLevel::permissive, "Permissive", "#2f9e6e"},
+    {ReviewPolicyLevel::strict, "Strict", "#d9822b"},
+    {ReviewPolicyLevel::manual, "Manual", "#c2413b"},
 };
+
+QIcon dot(const char* color) {
+    QPixmap pixmap(12, 12);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(QLatin1String(color)));
+    painter.drawEllipse(QRectF(2, 2, 8, 8));
+    return QIcon(pixmap);
+}
 
 const PolicyChoice& choiceOf(ReviewPolicyLevel level) {
     for (const auto& c : policyChoices) {
@@ -74,7 +86,6 @@ SessionsLens::SessionsLens(SessionsViewModel& model, QWidget* parent)
     search_ = new QLineEdit;
     search_->setPlaceholderText(QStringLiteral("Filter by project, branch, source…"));
     search_->setClearButtonEnabled(true);
-    search_->addAction(style()->standardIcon(QStyle::SP_FileDialogContentsView), QLineEdit::LeadingPosition);
     connect(search_, &QLineEdit::textChanged, this,
             [this](const QString& t) { model_.setSearchText(t.toStdString()); });
     page->addWidget(search_);
@@ -171,13 +182,12 @@ QWidget* SessionsLens::card(const SessionCard& session) {
     auto* policy = new QToolButton;
     const auto& current = choiceOf(session.policy);
     policy->setText(QString::fromUtf8(current.label));
-    policy->setIcon(style()->standardIcon(current.icon));
+    policy->setIcon(dot(current.color));
     policy->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     policy->setPopupMode(QToolButton::InstantPopup);
     auto* menu = new QMenu(policy);
     for (const auto& choice : policyChoices) {
-        QAction* action =
-            menu->addAction(style()->standardIcon(choice.icon), QString::fromUtf8(choice.label));
+        QAction* action = menu->addAction(dot(choice.color), QString::fromUtf8(choice.label));
         action->setCheckable(true);
         action->setChecked(choice.level == session.policy);
         connect(action, &QAction::triggered, this,

@@ -96,6 +96,7 @@ TraceLens::TraceLens(TraceViewModel& model, QWidget* parent) : QScrollArea(paren
     usage->addWidget(W::label(QStringLiteral("By project"), "muted"));
     perProject_ = new BarChart(BarChart::Orientation::rows);
     perProject_->setSeries(usageSeries());
+    perProject_->setLegendShown(false); // the day chart above has it
     usage->addWidget(perProject_);
 
     QVBoxLayout* bySession = nullptr;
@@ -127,7 +128,6 @@ TraceLens::TraceLens(TraceViewModel& model, QWidget* parent) : QScrollArea(paren
     search_ = new QLineEdit;
     search_->setPlaceholderText(QStringLiteral("keywords (space = AND)"));
     search_->setClearButtonEnabled(true);
-    search_->addAction(style()->standardIcon(QStyle::SP_FileDialogContentsView), QLineEdit::LeadingPosition);
     connect(search_, &QLineEdit::returnPressed, this,
             [this] { model_.search(search_->text().toStdString()); });
     search->addWidget(search_);
