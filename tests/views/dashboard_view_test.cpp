@@ -105,7 +105,17 @@ struct DashboardViewTest : ::testing::Test, F {
             break;
         }
         }
-        QTest::qWait(50); // the diffs and the layout settle
+        settleLayouts();
+    }
+    // A loaded machine may paint before the pages have grown to their new content.
+    void settleLayouts() {
+        QTest::qWait(50); // the diffs arrive
+        for (QScrollArea* page : view->findChildren<QScrollArea*>()) {
+            ASSERT_TRUE(settle([page] {
+                return !page->isVisible() ||
+                       page->widget()->height() >= page->widget()->minimumSizeHint().height();
+            }));
+        }
     }
     void search(const QString& query) {
         QSignalSpy hits(&view->traceModel(), &TraceViewModel::searchHitsChanged);
@@ -244,6 +254,7 @@ TEST_F(DashboardViewTest, ScreenshotsOfEveryLens) {
         }
     }
     search("refunds");
+    settleLayouts();
     view->traceLens().widget()->grab().save(dir + "/dashboard-trace-search.png");
     EXPECT_FALSE(view->traceModel().searchHits().empty());
 }
