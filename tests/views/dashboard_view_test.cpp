@@ -110,6 +110,8 @@ struct DashboardViewTest : ::testing::Test, F {
     // A loaded machine may paint before the pages have grown to their new content.
     void settleLayouts() {
         QTest::qWait(50); // the diffs arrive
+        ASSERT_TRUE(
+            settle([this] { return !view->sessionsLens().building() && !view->traceLens().building(); }));
         for (QScrollArea* page : view->findChildren<QScrollArea*>()) {
             ASSERT_TRUE(settle([page] {
                 return !page->isVisible() ||

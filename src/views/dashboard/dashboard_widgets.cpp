@@ -104,8 +104,8 @@ QString styleSheet() {
                                    padding: 4px 10px; color: #2b2a27; }
         QPushButton:hover, QToolButton:hover { background: #f0efe9; }
         QPushButton:disabled { color: #aaa9a2; }
-        QTreeWidget { background: white; border: 1px solid #ecebe6; border-radius: 7px; }
-        QTreeWidget::item { padding: 3px 0; }
+        QTreeView { background: white; border: 1px solid #ecebe6; border-radius: 7px; }
+        QTreeView::item { padding: 3px 0; }
     )");
 }
 

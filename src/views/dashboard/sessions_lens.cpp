@@ -62,7 +62,8 @@ const QColor columnColors[] = {QColor(0x2f9e6e), QColor(0xd9822b), QColor(0x8a89
 } // namespace
 
 SessionsLens::SessionsLens(SessionsViewModel& model, QWidget* parent)
-    : QWidget(parent), launch(SessionsViewModel::launchClaudeSkipPermissions), model_(model) {
+    : QWidget(parent), launch(SessionsViewModel::launchClaudeSkipPermissions), model_(model),
+      builder_(12, this) {
     auto* page = new QVBoxLayout(this);
     page->setContentsMargins(20, 16, 20, 12);
     page->setSpacing(12);
@@ -138,6 +139,7 @@ void SessionsLens::refill() {
 
     const std::vector<SessionCard> lists[] = {model_.activeSessions(), model_.idleSessions(),
                                               model_.doneSessions()};
+    std::vector<std::function<void()>> cards;
     for (int i = 0; i < 3; ++i) {
         columnTitles_[i]->setText(QStringLiteral("<span style='color:%1'>●</span> %2  <span "
                                                  "style='color:#77766f;font-weight:400'>%3</span>")
@@ -148,9 +150,10 @@ void SessionsLens::refill() {
             columns_[i]->addWidget(W::emptyState(QStringLiteral("No sessions")));
         }
         for (const auto& session : lists[i]) {
-            columns_[i]->addWidget(card(session));
+            cards.push_back([this, i, session] { columns_[i]->addWidget(card(session)); });
         }
     }
+    builder_.start(std::move(cards));
 }
 
 QWidget* SessionsLens::card(const SessionCard& session) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "views/dashboard/chunked_builder.h"
+
 #include <QWidget>
 
 #include <functional>
@@ -24,6 +26,8 @@ public:
 
     void shown();
     QLineEdit* searchField() const { return search_; }
+    // Cards are still being built.
+    bool building() const { return builder_.busy(); }
 
     // Opens the terminal for a card; tests replace it.
     std::function<void(const std::string& cwd)> launch;
@@ -39,6 +43,7 @@ private:
     QLineEdit* search_;
     QVBoxLayout* columns_[3];
     QLabel* columnTitles_[3];
+    ChunkedBuilder builder_;
 };
 
 } // namespace perchwell

@@ -12,9 +12,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStyle>
-#include <QTreeWidget>
-
-#include <filesystem>
+#include <QTreeView>
 
 namespace perchwell {
 namespace W = DashboardWidgets;
@@ -40,14 +38,6 @@ std::vector<double> kinds(const TokenUsage& u) {
             static_cast<double>(u.cacheReadInputTokens), static_cast<double>(u.cacheCreationInputTokens)};
 }
 
-QString projectName(const std::optional<std::string>& cwd) {
-    if (!cwd || cwd->empty()) {
-        return QStringLiteral("<unknown>");
-    }
-    const auto name = std::filesystem::path(*cwd).filename().string();
-    return text(name.empty() ? *cwd : name);
-}
-
 QString signedTokens(int64_t delta) {
     return (delta > 0 ? QStringLiteral("+") : QString()) + F::tokens(delta);
 }
@@ -62,7 +52,8 @@ QString toolNames(const std::vector<ToolUseBlock>& tools) {
 
 } // namespace
 
-TraceLens::TraceLens(TraceViewModel& model, QWidget* parent) : QScrollArea(parent), model_(model) {
+TraceLens::TraceLens(TraceViewModel& model, QWidget* parent)
+    : QScrollArea(parent), model_(model), builder_(20, this) {
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
     auto* content = new QWidget;
@@ -101,27 +92,29 @@ TraceLens::TraceLens(TraceViewModel& model, QWidget* parent) : QScrollArea(paren
 
     QVBoxLayout* bySession = nullptr;
     page->addWidget(W::section(QStringLiteral("By Session"), &bySession));
-    sessions_ = new QTreeWidget;
-    sessions_->setColumnCount(4);
-    sessions_->setHeaderLabels({QStringLiteral("Project"), QStringLiteral("Models"), QStringLiteral("Turns"),
-                                QStringLiteral("Duration")});
+    sessions_ = new QTreeView;
+    sessions_->setModel(&sessionRows_);
     sessions_->setRootIsDecorated(false);
     sessions_->setUniformRowHeights(true);
+    sessions_->setAllColumnsShowFocus(true);
     sessions_->setMinimumHeight(220);
     sessions_->header()->setStretchLastSection(false);
     sessions_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     sessions_->header()->setSectionResizeMode(1, QHeaderView::Stretch);
-    sessions_->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
-    sessions_->header()->setSectionResizeMode(3, QHeaderView::ResizeToContents);
+    sessions_->header()->setSectionResizeMode(2, QHeaderView::Fixed);
+    sessions_->header()->setSectionResizeMode(3, QHeaderView::Fixed);
+    sessions_->header()->resizeSection(2, 90);
+    sessions_->header()->resizeSection(3, 80);
     bySession->addWidget(sessions_);
-    connect(sessions_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
-        if (item) {
-            const auto id = item->data(0, Qt::UserRole).toString().toStdString();
-            if (model_.selectedSessionId() != id) {
-                model_.selectSession(id);
-            }
-        }
-    });
+    connect(sessions_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.isValid()) {
+                    const auto& id = sessionRows_.summary(current.row()).sessionId;
+                    if (model_.selectedSessionId() != id) {
+                        model_.selectSession(id);
+                    }
+                }
+            });
 
     QVBoxLayout* search = nullptr;
     page->addWidget(W::section(QStringLiteral("Search Prompts / Tools / Output"), &search));
@@ -195,27 +188,12 @@ void TraceLens::refill() {
     }
     perProject_->setBars(std::move(projects));
 
-    const QSignalBlocker quiet(sessions_);
-    sessions_->clear();
-    QTreeWidgetItem* selected = nullptr;
-    for (const auto& s : model_.sessionSummaries()) {
-        QStringList models;
-        for (const auto& [name, count] : s.models) {
-            models << F::shortModel(name);
+    const QSignalBlocker quiet(sessions_->selectionModel());
+    sessionRows_.setSummaries(model_.sessionSummaries());
+    if (const auto& id = model_.selectedSessionId()) {
+        if (const int row = sessionRows_.rowOf(*id); row >= 0) {
+            sessions_->setCurrentIndex(sessionRows_.index(row, 0));
         }
-        auto* item = new QTreeWidgetItem(sessions_, {projectName(s.cwd), models.join(QStringLiteral(", ")),
-                                                     F::grouped(s.turnCount) + QStringLiteral(" turns"),
-                                                     F::duration(s.lastAt - s.firstAt)});
-        item->setData(0, Qt::UserRole, text(s.sessionId));
-        item->setToolTip(0, text(s.cwd.value_or(s.sessionId)));
-        item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
-        item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
-        if (model_.selectedSessionId() == s.sessionId) {
-            selected = item;
-        }
-    }
-    if (selected) {
-        sessions_->setCurrentItem(selected);
     }
 }
 
@@ -249,6 +227,7 @@ void TraceLens::refillHits() {
 }
 
 void TraceLens::refillDiffs() {
+    builder_.start({});
     W::clear(diffs_);
     if (!model_.selectedSessionId()) {
         diffs_->addWidget(W::emptyState(QStringLiteral("Select a session above first")));
@@ -259,44 +238,49 @@ void TraceLens::refillDiffs() {
         diffs_->addWidget(W::emptyState(QStringLiteral("No significant adjacent changes in this session")));
         return;
     }
-    for (const auto& d : diffs) {
-        auto* frame = new QFrame;
-        frame->setObjectName(QStringLiteral("row"));
-        auto* card = new QVBoxLayout(frame);
-        card->setContentsMargins(10, 7, 10, 7);
-        card->setSpacing(2);
-        if (d.modelChanged) {
-            card->addWidget(
-                W::elided(QStringLiteral("Model ") + F::shortModel(d.previousModel.value_or("none")) +
-                              QStringLiteral(" → ") + F::shortModel(d.currentModel.value_or("none")),
-                          "strong"));
-        }
-        if (!d.addedTools.empty()) {
-            card->addWidget(W::elided(QStringLiteral("+ ") + toolNames(d.addedTools)));
-        }
-        if (!d.removedTools.empty()) {
-            card->addWidget(W::elided(QStringLiteral("− ") + toolNames(d.removedTools), "muted"));
-        }
-        if (!d.commonToolNames.empty()) {
-            QStringList names;
-            for (const auto& n : d.commonToolNames) {
-                names << text(n);
+    std::vector<std::function<void()>> cards;
+    for (const auto& diff : diffs) {
+        cards.push_back([this, d = diff] {
+            auto* frame = new QFrame;
+            frame->setObjectName(QStringLiteral("row"));
+            auto* card = new QVBoxLayout(frame);
+            card->setContentsMargins(10, 7, 10, 7);
+            card->setSpacing(2);
+            if (d.modelChanged) {
+                card->addWidget(
+                    W::elided(QStringLiteral("Model ") + F::shortModel(d.previousModel.value_or("none")) +
+                                  QStringLiteral(" → ") + F::shortModel(d.currentModel.value_or("none")),
+                              "strong"));
             }
-            card->addWidget(W::elided(QStringLiteral("= ") + names.join(QStringLiteral(", ")), "muted"));
-        }
-        QString line = QStringLiteral("Text length ") +
-                       F::grouped(static_cast<int64_t>(d.textPreviousLength)) + QStringLiteral(" → ") +
-                       F::grouped(static_cast<int64_t>(d.textCurrentLength));
-        if (d.usageDelta) {
-            line += QStringLiteral("  ·  Δ input ") + signedTokens(d.usageDelta->inputTokens) +
-                    QStringLiteral(", output ") + signedTokens(d.usageDelta->outputTokens) +
-                    QStringLiteral(", cache read ") + signedTokens(d.usageDelta->cacheReadInputTokens) +
-                    QStringLiteral(", cache write ") + signedTokens(d.usageDelta->cacheCreationInputTokens);
-        }
-        line += QStringLiteral("  ·  after ") + F::duration(d.wallClockDelta);
-        card->addWidget(W::elided(line, "muted"));
-        diffs_->addWidget(frame);
+            if (!d.addedTools.empty()) {
+                card->addWidget(W::elided(QStringLiteral("+ ") + toolNames(d.addedTools)));
+            }
+            if (!d.removedTools.empty()) {
+                card->addWidget(W::elided(QStringLiteral("− ") + toolNames(d.removedTools), "muted"));
+            }
+            if (!d.commonToolNames.empty()) {
+                QStringList names;
+                for (const auto& n : d.commonToolNames) {
+                    names << text(n);
+                }
+                card->addWidget(W::elided(QStringLiteral("= ") + names.join(QStringLiteral(", ")), "muted"));
+            }
+            QString line = QStringLiteral("Text length ") +
+                           F::grouped(static_cast<int64_t>(d.textPreviousLength)) + QStringLiteral(" → ") +
+                           F::grouped(static_cast<int64_t>(d.textCurrentLength));
+            if (d.usageDelta) {
+                line += QStringLiteral("  ·  Δ input ") + signedTokens(d.usageDelta->inputTokens) +
+                        QStringLiteral(", output ") + signedTokens(d.usageDelta->outputTokens) +
+                        QStringLiteral(", cache read ") + signedTokens(d.usageDelta->cacheReadInputTokens) +
+                        QStringLiteral(", cache write ") +
+                        signedTokens(d.usageDelta->cacheCreationInputTokens);
+            }
+            line += QStringLiteral("  ·  after ") + F::duration(d.wallClockDelta);
+            card->addWidget(W::elided(line, "muted"));
+            diffs_->addWidget(frame);
+        });
     }
+    builder_.start(std::move(cards));
 }
 
 } // namespace perchwell

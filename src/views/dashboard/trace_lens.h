@@ -1,11 +1,14 @@
 #pragma once
 
+#include "views/dashboard/chunked_builder.h"
+#include "views/dashboard/session_summary_model.h"
+
 #include <QScrollArea>
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTreeWidget;
+class QTreeView;
 class QVBoxLayout;
 
 namespace perchwell {
@@ -24,7 +27,8 @@ public:
 
     void shown();
     QLineEdit* searchField() const { return search_; }
-    QTreeWidget* sessionList() const { return sessions_; }
+    QTreeView* sessionList() const { return sessions_; }
+    bool building() const { return builder_.busy(); }
 
 private:
     void refill();
@@ -38,10 +42,12 @@ private:
     QVBoxLayout* usage_;
     BarChart* perDay_;
     BarChart* perProject_;
-    QTreeWidget* sessions_;
+    SessionSummaryModel sessionRows_;
+    QTreeView* sessions_;
     QLineEdit* search_;
     QVBoxLayout* hits_;
     QVBoxLayout* diffs_;
+    ChunkedBuilder builder_;
 };
 
 } // namespace perchwell
