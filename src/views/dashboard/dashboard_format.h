@@ -9,6 +9,10 @@
 
 namespace perchwell::DashboardFormat {
 
+inline QString text(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
 // 999, 1.5k, 2.0M.
 QString tokens(int64_t count);
 // 59s, 12m, 1h, 1h5m.

@@ -4,6 +4,7 @@
 #include <QBoxLayout>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStyle>
 
 namespace perchwell::DashboardWidgets {
@@ -77,6 +78,17 @@ QBoxLayout* header(const QString& title, QPushButton* refresh, QVBoxLayout** tit
     row->addLayout(*titles, 1);
     row->addWidget(refresh, 0, Qt::AlignTop);
     return row;
+}
+
+QVBoxLayout* scrollPage(QScrollArea* area) {
+    area->setWidgetResizable(true);
+    area->setFrameShape(QFrame::NoFrame);
+    auto* content = new QWidget;
+    auto* page = new QVBoxLayout(content);
+    page->setContentsMargins(20, 16, 20, 20);
+    page->setSpacing(14);
+    area->setWidget(content);
+    return page;
 }
 
 QString styleSheet() {

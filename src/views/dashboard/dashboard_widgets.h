@@ -7,6 +7,7 @@
 class QBoxLayout;
 class QLayout;
 class QPushButton;
+class QScrollArea;
 class QVBoxLayout;
 
 namespace perchwell::DashboardWidgets {
@@ -24,6 +25,8 @@ QPushButton* refreshButton();
 void clear(QLayout* layout);
 // The lens header: big title, then a row of subtitle labels, and the refresh button on the right.
 QBoxLayout* header(const QString& title, QPushButton* refresh, QVBoxLayout** titles);
+// Makes `area` a vertically scrolling page and returns the page's layout.
+QVBoxLayout* scrollPage(QScrollArea* area);
 // The window's colours and card shapes.
 QString styleSheet();
 

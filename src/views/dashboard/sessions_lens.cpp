@@ -17,12 +17,9 @@
 namespace perchwell {
 namespace W = DashboardWidgets;
 namespace F = DashboardFormat;
+using DashboardFormat::text;
 
 namespace {
-
-QString text(const std::string& s) {
-    return QString::fromStdString(s);
-}
 
 struct PolicyChoice {
     ReviewPolicyLevel level;

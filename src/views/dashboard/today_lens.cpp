@@ -17,12 +17,9 @@
 namespace perchwell {
 namespace W = DashboardWidgets;
 namespace F = DashboardFormat;
+using DashboardFormat::text;
 
 namespace {
-
-QString text(const std::string& s) {
-    return QString::fromStdString(s);
-}
 
 QString oneLine(const std::string& s) {
     return text(s).simplified();
@@ -41,13 +38,7 @@ QFrame* row(QBoxLayout** layout) {
 
 TodayLens::TodayLens(DashboardViewModel& model, SettingsStore* settings, QWidget* parent)
     : QScrollArea(parent), model_(model), settings_(settings) {
-    setWidgetResizable(true);
-    setFrameShape(QFrame::NoFrame);
-    auto* content = new QWidget;
-    auto* page = new QVBoxLayout(content);
-    page->setContentsMargins(20, 16, 20, 20);
-    page->setSpacing(14);
-    setWidget(content);
+    auto* page = W::scrollPage(this);
 
     auto* refresh = W::refreshButton();
     connect(refresh, &QPushButton::clicked, this, [this] { model_.reload(); });

@@ -17,12 +17,9 @@
 namespace perchwell {
 namespace W = DashboardWidgets;
 namespace F = DashboardFormat;
+using DashboardFormat::text;
 
 namespace {
-
-QString text(const std::string& s) {
-    return QString::fromStdString(s);
-}
 
 const QColor kindColors[] = {QColor(0x3b7ddd), QColor(0x2f9e6e), QColor(0xc9c3f0), QColor(0xe8a54b)};
 
@@ -54,13 +51,7 @@ QString toolNames(const std::vector<ToolUseBlock>& tools) {
 
 TraceLens::TraceLens(TraceViewModel& model, QWidget* parent)
     : QScrollArea(parent), model_(model), builder_(20, this) {
-    setWidgetResizable(true);
-    setFrameShape(QFrame::NoFrame);
-    auto* content = new QWidget;
-    auto* page = new QVBoxLayout(content);
-    page->setContentsMargins(20, 16, 20, 20);
-    page->setSpacing(14);
-    setWidget(content);
+    auto* page = W::scrollPage(this);
 
     refresh_ = W::refreshButton();
     connect(refresh_, &QPushButton::clicked, this, [this] { model_.reload(); });
