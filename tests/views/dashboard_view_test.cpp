@@ -1,4 +1,7 @@
 #include "dashboard_sample.h"
+#include "platform/paths.h"
+#include "state/settings_store.h"
+#include "support/log_capture.h"
 #include "view_model_fixture.h"
 #include "views/dashboard/bar_chart.h"
 #include "views/dashboard/dashboard_format.h"
@@ -11,8 +14,10 @@
 #include "views/trace_view_model.h"
 
 #include <QAbstractButton>
+#include <QClipboard>
 #include <QDateTime>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -232,6 +237,42 @@ TEST_F(DashboardViewTest, TodayFollowsTheStoreWithOneReloadPerBurst) {
     QTest::qWait(DashboardView::debounceMs + 300);
     EXPECT_EQ(loaded.size(), 1);
     EXPECT_TRUE(texts(view->todayLens()).contains("30 prompts total"));
+}
+
+// The Generate button asks the Ollama server of the settings; one that does not answer
+// leaves the rule-based report, which Copy puts on the clipboard.
+TEST_F(DashboardViewTest, WeeklyReportFromTheSettingsFallsBackAndCopies) {
+    testing::LogCapture logs;
+    SettingsStore settings{Paths::defaultsFile(), nullptr};
+    settings.setOllamaEnabled(true);
+    settings.setOllamaBaseURL(QStringLiteral("http://127.0.0.1:9"));
+    settings.setOllamaModel(QStringLiteral("qwen2.5:0.5b"));
+    view = std::make_unique<DashboardView>(*store, &settings, root);
+    view->show();
+    QAbstractButton* generate = nullptr;
+    QAbstractButton* copy = nullptr;
+    for (QAbstractButton* b : view->todayLens().findChildren<QAbstractButton*>()) {
+        if (b->text() == "Generate Report") {
+            generate = b;
+        } else if (b->text() == "Copy") {
+            copy = b;
+        }
+    }
+    ASSERT_TRUE(generate && copy);
+    EXPECT_FALSE(copy->isVisible()) << "nothing to copy yet";
+    generate->click();
+    ASSERT_TRUE(settle([&] { return view->dashboardModel().weeklyReport().has_value(); }));
+    EXPECT_TRUE(generate->isEnabled());
+    const auto lines = logs.systemLines();
+    EXPECT_NE(
+        std::find(
+            lines.begin(), lines.end(),
+            "[Perchwell] weeklyReport: Ollama at http://127.0.0.1:9 unreachable — using rule-based stub"),
+        lines.end());
+    ASSERT_TRUE(copy->isVisible());
+    copy->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), *view->dashboardModel().weeklyReport());
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith("# Weekly Report"));
 }
 
 // Pictures of every lens over a realistic week, for a person to look at.

@@ -1,6 +1,7 @@
 #include "views/dashboard/dashboard_view.h"
 
 #include "views/dashboard/dashboard_widgets.h"
+#include "views/dashboard/ollama_report_generator.h"
 #include "views/dashboard/sessions_lens.h"
 #include "views/dashboard/today_lens.h"
 #include "views/dashboard/trace_lens.h"
@@ -19,6 +20,7 @@ DashboardView::DashboardView(WorkflowStore& store, SettingsStore* settings, std:
     : QWidget(parent, Qt::Window), dashboard_(std::make_unique<DashboardViewModel>(store)),
       sessions_(std::make_unique<SessionsViewModel>(store)),
       trace_(std::make_unique<TraceViewModel>(std::move(traceRoot))) {
+    dashboard_->setReportGeneratorFactory(OllamaReportGenerator::factory());
     setObjectName(QStringLiteral("dashboardRoot"));
     setWindowTitle(QStringLiteral("Receipts"));
     setAttribute(Qt::WA_QuitOnClose, false);
