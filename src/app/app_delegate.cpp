@@ -1,5 +1,6 @@
 #include "app/app_delegate.h"
 
+#include "analytics/trace_parser.h"
 #include "api/mcp_restart_pipeline.h"
 #include "api/mcp_server.h"
 #include "app/launch_agent_manager.h"
@@ -34,6 +35,7 @@
 #include "platform/paths.h"
 #include "state/coordinator.h"
 #include "state/settings_store.h"
+#include "views/dashboard/dashboard_view.h"
 #include "views/settings/settings_view.h"
 #include "workflow/workflow_reader.h"
 #include "workflow/workflow_store.h"
@@ -285,6 +287,11 @@ void AppDelegate::buildMenuBar() {
             self->openSettings(false);
         }
     };
+    menuBar_->onOpenDashboard = [self] {
+        if (self) {
+            self->openDashboard();
+        }
+    };
     QPointer<EyeExerciseController> eyeExercise(eyeExercise_.get());
     menuBar_->onStartEyeExercise = [eyeExercise] {
         if (eyeExercise) {
@@ -469,6 +476,29 @@ void AppDelegate::openSettings(bool focusPermissions) {
                                        std::move(actions), hookPresence_.get());
     view->present();
     settingsWindow_ = std::move(view);
+}
+
+void AppDelegate::openDashboard() {
+    if (dashboardWindow_) {
+        dashboardWindow_->show();
+        dashboardWindow_->raise();
+        dashboardWindow_->activateWindow();
+        return;
+    }
+    if (!workflowStore_) {
+        systemlog::write("[Perchwell] openDashboard: workflowStore is nil — refusing to open empty window");
+        return;
+    }
+    dashboardWindow_ = std::make_unique<DashboardView>(*workflowStore_, store_, TraceParser::defaultRoot());
+    DashboardView* window = dashboardWindow_.get();
+    connect(this, &AppDelegate::userPromptIngested, window, &DashboardView::storeChanged);
+    connect(this, &AppDelegate::assistantIngested, window, &DashboardView::storeChanged);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        window->move(screen->availableGeometry().center() - window->rect().center());
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 // --- Teardown ---------------------------------------------------------------------

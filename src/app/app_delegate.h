@@ -25,6 +25,7 @@ class InputAutomator;
 class PromptEnhancer;
 class TmuxPaneFinder;
 class Coordinator;
+class DashboardView;
 class EyeExerciseController;
 class GazeTracker;
 class HookPresenceMonitor;
@@ -97,6 +98,10 @@ public:
 
     // Shows the settings window; a window already open is only brought to the front.
     void openSettings(bool focusPermissions);
+    // Shows the "Receipts" window, built once over the workflow store; without a store
+    // it logs and opens nothing.
+    void openDashboard();
+    DashboardView* dashboardWindow() const { return dashboardWindow_.get(); }
 
     MCPServer* mcp() const { return mcp_.get(); }
     // Null when the store could not be opened.
@@ -195,6 +200,8 @@ private:
     std::unique_ptr<AutoContinue> autoContinue_;
     std::unique_ptr<IdleContinueTracker> idleTracker_;
     std::unique_ptr<PromptEnhancer> promptEnhancer_;
+    // Last: its models read the store and go before it.
+    std::unique_ptr<DashboardView> dashboardWindow_;
 };
 
 } // namespace perchwell

@@ -13,6 +13,7 @@
 #include "support/log_capture.h"
 #include "support/store_fixture.h"
 #include "support/temp_home.h"
+#include "views/dashboard/dashboard_view.h"
 #include "views/settings/settings_view.h"
 #include "workflow/workflow_watcher.h"
 
@@ -168,6 +169,32 @@ TEST_F(AppDelegateTest, UnopenableWorkflowStoreLeavesTheRestRunning) {
     EXPECT_TRUE(delegate.hookServer()->running());
     EXPECT_EQ(delegate.idleTracker(), nullptr);
     EXPECT_EQ(delegate.promptEnhancer(), nullptr);
+
+    for (int i = 0; i < 2; ++i) {
+        delegate.openDashboard(); // logged every time, never an empty window
+    }
+    EXPECT_EQ(delegate.dashboardWindow(), nullptr);
+    const auto after = logs.systemLines();
+    EXPECT_EQ(std::count(after.begin(), after.end(),
+                         "[Perchwell] openDashboard: workflowStore is nil — refusing to open empty window"),
+              2);
+}
+
+TEST_F(AppDelegateTest, DashboardOpensOnceAndIsOnlyBroughtBackAfterwards) {
+    AppDelegate delegate(options(), &store);
+    delegate.applicationDidFinishLaunching();
+    ASSERT_NE(delegate.workflowStore(), nullptr);
+    delegate.openDashboard();
+    QWidget* window = delegate.dashboardWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), "Receipts");
+    EXPECT_EQ(window->size(), QSize(720, 800));
+    window->close();
+    delegate.openDashboard();
+    EXPECT_EQ(delegate.dashboardWindow(), window) << "a closed window is shown again, not rebuilt";
+    EXPECT_TRUE(window->isVisible());
+    delegate.applicationWillTerminate();
 }
 
 TEST_F(AppDelegateTest, IdleTrackerFollowsLivePromptsAndTheThresholdSetting) {
