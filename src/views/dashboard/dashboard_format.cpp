@@ -12,7 +12,8 @@ QString tokens(int64_t count) {
     if (std::llabs(count) <= 999) {
         return QString::number(count);
     }
-    if (std::llabs(count) <= 999'999) {
+    // Below 999,950: anything above would round to "1000.0k", which reads better as "1.0M".
+    if (std::llabs(count) < 999'950) {
         return QString::asprintf("%.1fk", value / 1e3);
     }
     return QString::asprintf("%.1fM", value / 1e6);
