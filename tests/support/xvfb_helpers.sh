@@ -46,6 +46,9 @@ perchwellMenuOpen() {
     done
     return 1
 }
+# Perchwell's tray icon: a 22x22 window embedded in the tray.
+trayIcon() { xwininfo -root -tree | awk '/"Perchwell": \("perchwell"/ && /22x22/ {print $1; exit}'; }
+hasIcon() { test -n "$(trayIcon)"; }
 # Clicks the 22x22 tray icon window and waits for the menu.
 openTrayMenu() { # openTrayMenu <icon window>
     local ix iy

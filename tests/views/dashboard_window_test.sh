@@ -6,30 +6,14 @@
 set -u
 app=${1:?path to perchwell}
 
-if [ -z "${PW_IN_XVFB:-}" ]; then
-    for tool in xvfb-run xdotool xterm xprop xwininfo openbox trayer; do
-        command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
-    done
-    PW_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1920x1080x24" "$0" "$@"
-fi
+source "$(dirname "$0")/../support/xvfb_helpers.sh"
+reexecUnderXvfb 1920x1080x24 "xdotool xterm xprop xwininfo openbox trayer" "$0" "$@"
 
-home=$(mktemp -d /tmp/pw-receipts.XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$home"
-}
-trap cleanup EXIT
-export HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share XDG_RUNTIME_DIR=$home/run
-mkdir -p "$XDG_CONFIG_HOME/perchwell" "$XDG_RUNTIME_DIR" "$home/.claude/projects" && chmod 700 "$XDG_RUNTIME_DIR"
+useTempHome pw-receipts
+mkdir -p "$home/.claude/projects"
 echo '{"pv.mascotHomeCorner": "bottomLeft", "pv.enabled": false}' > "$XDG_CONFIG_HOME/perchwell/defaults.json"
 unset DBUS_SESSION_BUS_ADDRESS # the tray below is an XEmbed one
-
-source "$(dirname "$0")/../support/xvfb_helpers.sh"
-
-openbox >"$home/openbox.log" 2>&1 & pids+=($!)
-waitFor 400 wmReady || { echo "FAIL: openbox never started"; exit 1; }
+startOpenbox
 trayer --edge top --align right --widthtype pixel --width 120 --height 24 >/dev/null 2>&1 & pids+=($!)
 xterm -title pw-xterm -geometry 120x50+0+0 >/dev/null 2>&1 & pids+=($!)
 waitFor 400 xdotool search --name pw-xterm >/dev/null || { echo "FAIL: no xterm"; exit 1; }
@@ -38,25 +22,14 @@ term=$(xdotool search --name pw-xterm | head -1)
 "$app" --uitesting >"$home/app.log" 2>&1 & pids+=($!)
 
 receipts() { xdotool search --onlyvisible --name '^Receipts$' 2>/dev/null; }
-# The tray icon: a 22x22 window of ours embedded in trayer.
-trayIcon() { xwininfo -root -tree | awk '/"Perchwell": \("perchwell"/ && /22x22/ {print $1; exit}'; }
-hasIcon() { test -n "$(trayIcon)"; }
 waitFor 400 hasIcon || { echo "FAIL: no tray icon"; cat "$home/app.log"; exit 1; }
-menuOpen() { # a visible window of ours taller than the mascot panel
-    local w
-    for w in $(xdotool search --onlyvisible --class Perchwell 2>/dev/null); do
-        xwininfo -id "$w" | awk '/Height:/{h=$2} END{exit !(h > 150)}' && return 0
-    done
-    return 1
-}
 # The menu's enabled items: Vuve Vurer, Resume Watcher, Settings..., Receipts...
 chooseReceipts() {
-    waitFor 100 menuOpen || echo "note: no menu window seen"
+    waitFor 100 perchwellMenuOpen || echo "note: no menu window seen"
     xdotool key Down Down Down Down Return
 }
 
-read -r ix iy < <(xwininfo -id "$(trayIcon)" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} END{print x, y}')
-xdotool mousemove $((ix + 11)) $((iy + 11)) click 1
+openTrayMenu "$(trayIcon)" || echo "note: no menu window seen"
 chooseReceipts
 check "Receipts... from the tray menu opens the window" waitFor 200 bash -c "test -n \"\$(xdotool search --onlyvisible --name '^Receipts$')\""
 check "exactly one Receipts window" test "$(receipts | wc -l)" -eq 1

@@ -22,9 +22,6 @@ termHex=$(printf '0x%x' "$term")
 
 "$app" --uitesting >"$home/app.log" 2>&1 & pids+=($!)
 
-# Our tray icon: a 22x22 window embedded in trayer.
-trayIcon() { xwininfo -root -tree | awk '/"Perchwell": \("perchwell"/ && /22x22/ {print $1; exit}'; }
-hasIcon() { test -n "$(trayIcon)"; }
 waitFor 400 hasIcon || { echo "FAIL: no tray icon embedded"; cat "$home/app.log"; exit 1; }
 icon=$(trayIcon)
 
